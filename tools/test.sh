@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Sets everything up (tools/setup.sh), then runs the whole test suite through CTest,
+# under a virtual X server so the GUI tests have a display.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/setup.sh
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+exec xvfb-run -a -s "-screen 0 1280x1024x24" \
+  ctest --test-dir build --output-on-failure -j "$(nproc)" "$@"
