@@ -1,0 +1,47 @@
+#pragma once
+// Facts about this machine and this process. Each call reads them afresh.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// PRETTY_NAME of /etc/os-release (falling back to /usr/lib/os-release); empty when unreadable.
+std::string OsPrettyName();
+
+// True for a 32-bit build running on a 64-bit kernel.
+bool IsWow64Process();
+
+// The user's interface language as a Windows LANGID: the first of LC_ALL, LC_MESSAGES,
+// LANG that is set and non-empty, mapped by LangIdFromLocale. Unset, "C" and "POSIX" give 0x0409.
+std::uint16_t UserUiLanguage();
+
+// "ll_CC[.codeset][@modifier]" -> LANGID by a table covering every LANGID the product's
+// tables name (language-name table and country table); a known language with an unknown
+// country gives that language's primary LANGID; anything else gives 0 (neutral).
+std::uint16_t LangIdFromLocale(std::string_view locale);
+
+// CPUID leaf 1: EAX (processor signature) and EDX (feature flags).
+struct CpuSignature {
+    std::uint32_t eax = 0;
+    std::uint32_t edx = 0;
+};
+CpuSignature CpuIdLeaf1();
+
+// Low 32 bits of statvfs("/").f_fsid; nullopt when it cannot be read.
+std::optional<std::uint32_t> SystemVolumeSerial();
+
+// Hardware address of the first /sys/class/net/* adapter that sits on a PCI bus or is
+// wireless and has a 6-byte address; nullopt when none qualifies.
+std::optional<std::array<std::uint8_t, 6>> PrimaryAdapterMac();
+
+// A non-loopback interface that is up and running and has an address.
+bool IsNetworkAlive();
+
+// Absolute path of the running executable (/proc/self/exe); empty on failure.
+std::string CurrentExecutablePath();
+
+}  // namespace platform

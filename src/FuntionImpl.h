@@ -1,0 +1,3 @@
+#pragma once
+// Free system helpers, one header per area.
+#include "FuntionImpl/SystemInfo.h"
