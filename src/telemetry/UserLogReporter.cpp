@@ -1,0 +1,194 @@
+#include "telemetry/UserLogReporter.h"
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "FuntionImpl/SystemInfo.h"
+#include "platform/SystemFacts.h"
+#include "telemetry/ChannelTag.h"
+#include "telemetry/ExportObj.h"
+#include "telemetry/IWebLog.h"
+#include "telemetry/ServiceEndpoints.h"
+#include "telemetry/WebLog.h"
+
+// Everything the sender thread needs, owned jointly by the reporter and the thread.
+struct UserLogReporter::Core {
+    // Fixed at construction.
+    std::string propertyId;
+    std::string version;
+    std::string osDescription;
+    std::string languagePart;
+    std::string countryPart;
+    std::chrono::milliseconds idleSleep{500};
+
+    mutable std::mutex channelMutex;  // guards the three channel values
+    int siteId = 0;
+    std::string productName;
+    std::string downloadUrl;
+
+    std::timed_mutex queueLock;  // guards queue; taken with a bounded wait
+    std::deque<AnalyticsEvent> queue;
+    std::atomic<bool> stop{false};
+
+    mutable std::mutex clientMutex;  // guards the pointer, not the object
+    std::shared_ptr<IWebLog> client;
+    std::mutex postMutex;  // the client's poster carries one hit at a time
+
+    std::shared_ptr<IWebLog> Client() const {
+        std::lock_guard<std::mutex> hold(clientMutex);
+        return client;
+    }
+
+    void Enqueue(AnalyticsEvent event) {
+        if (!queueLock.try_lock_for(kQueueLockWait)) return;
+        if (queue.size() < kMaxQueuedEvents) queue.push_back(std::move(event));
+        queueLock.unlock();
+    }
+
+    std::string CustomDimensions() const {
+        int site;
+        std::string product, url;
+        {
+            std::lock_guard<std::mutex> hold(channelMutex);
+            site = siteId;
+            product = productName;
+            url = downloadUrl;
+        }
+        for (char& c : url) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        return "&cd1=" + UrlEncode(version) + "&cd2=" + UrlEncode(TrafficType(site)) +
+               "&cd3=" + UrlEncode(ChannelTag(site, url)) + "&cd4=" + UrlEncode(product) +
+               "&cd5=" + UrlEncode(countryPart) + "&cd6=" + UrlEncode(languagePart) +
+               "&cd7=" + UrlEncode(osDescription);
+    }
+
+    int Send(IWebLog& webLog, const AnalyticsEvent& event) {
+        const std::string dimensions = CustomDimensions();
+        std::lock_guard<std::mutex> hold(postMutex);
+        return webLog.SendAnalyticsEvent(propertyId.c_str(), "Downloader", version.c_str(), event.category.c_str(),
+                                         event.action.c_str(), event.label.c_str(), dimensions.c_str());
+    }
+};
+
+namespace {
+
+struct ClientDeleter {
+    void operator()(IWebLog* client) const { DestroyExportObj(client); }
+};
+
+std::string MachineVersion() {
+    const std::string exe = platform::CurrentExecutablePath();
+    return exe.empty() ? std::string() : FuntionImpl::GetFileVersion(exe);
+}
+
+std::string MachineOsDescription() {
+    // A 64-bit process can only run on a 64-bit system; WOW64 covers 32-bit builds.
+    const bool system64 = sizeof(void*) == 8 || FuntionImpl::IsWow64();
+    return FuntionImpl::GetOsName() + (system64 ? " 64bit" : " 32bit");
+}
+
+}  // namespace
+
+UserLogReporter& UserLogReporter::Instance() {
+    // Deliberately never destroyed: destructors of other static objects may still report
+    // while the process exits, and the sender thread is never joined.
+    static UserLogReporter* const instance = new UserLogReporter();
+    return *instance;
+}
+
+IEventReporter& DefaultEventReporter() { return UserLogReporter::Instance(); }
+
+UserLogReporter::UserLogReporter(UserLogReporterOptions options) : core_(std::make_shared<Core>()) {
+    Core& core = *core_;
+    core.propertyId = options.propertyId.empty() ? std::string(AnalyticsPropertyId()) : options.propertyId;
+    core.version = options.version ? *options.version : MachineVersion();
+    core.osDescription = options.osDescription ? *options.osDescription : MachineOsDescription();
+    const std::string locale = options.localeName ? *options.localeName : FuntionImpl::GetLocaleName();
+    if (const auto split = locale.find('_'); split != std::string::npos) {
+        core.languagePart = locale.substr(0, split);
+        core.countryPart = locale.substr(split + 1);
+    } else {
+        core.languagePart = "Unknown";
+        core.countryPart = "Unknown";
+    }
+    core.idleSleep = options.idleSleep;
+    IWebLog* client = options.createClient ? options.createClient() : CreateExportObj();
+    if (client != nullptr) core.client = std::shared_ptr<IWebLog>(client, ClientDeleter{});
+
+    if (options.startSender) {
+        try {
+            std::thread(&UserLogReporter::SenderThread, core_).detach();
+        } catch (const std::system_error&) {
+            // Without a sender, queued events simply wait; immediate sends still work.
+        }
+    }
+}
+
+UserLogReporter::~UserLogReporter() {
+    core_->stop = true;
+    std::shared_ptr<IWebLog> released;
+    {
+        std::lock_guard<std::mutex> hold(core_->clientMutex);
+        released.swap(core_->client);
+    }
+    // `released` is the last owner unless a send is running; then that send's thread
+    // destroys the client when it is done with it.
+}
+
+void UserLogReporter::SetChannelInfo(int siteId, const std::string& productName, const std::string& downloadUrl) {
+    std::lock_guard<std::mutex> hold(core_->channelMutex);
+    core_->siteId = siteId;
+    core_->productName = productName;
+    core_->downloadUrl = downloadUrl;
+}
+
+int UserLogReporter::ReportEvent(const std::string& category, const std::string& action, const std::string& label,
+                                 bool immediate) {
+    AnalyticsEvent event{category, action, label};
+    if (!immediate) {
+        core_->Enqueue(std::move(event));
+        return 0;
+    }
+    std::shared_ptr<IWebLog> client = core_->Client();
+    if (!client) return -1;
+    return core_->Send(*client, event);
+}
+
+std::string UserLogReporter::BuildCustomDimensions() const { return core_->CustomDimensions(); }
+
+const std::string& UserLogReporter::Version() const { return core_->version; }
+const std::string& UserLogReporter::OsDescription() const { return core_->osDescription; }
+const std::string& UserLogReporter::LanguagePart() const { return core_->languagePart; }
+const std::string& UserLogReporter::CountryPart() const { return core_->countryPart; }
+
+void UserLogReporter::SenderThread(std::shared_ptr<Core> core) {
+    // Identity first: resolves or creates the machine's user identity and refreshes the
+    // service address. The outputs themselves are not needed here.
+    if (std::shared_ptr<IWebLog> client = core->Client()) {
+        const char* guid = nullptr;
+        const char* userId = nullptr;
+        for (int attempt = 0; attempt < 3 && guid == nullptr && userId == nullptr; ++attempt) {
+            client->GetUserId(&guid, &userId);
+        }
+    }
+    core->Enqueue({"DownloaderInfo00", "launchDownloader001", ""});
+
+    for (;;) {
+        if (!core->queueLock.try_lock_for(kQueueLockWait)) continue;
+        if (core->queue.empty()) {
+            core->queueLock.unlock();
+            if (core->stop) return;
+            std::this_thread::sleep_for(core->idleSleep);
+            continue;
+        }
+        AnalyticsEvent event = std::move(core->queue.front());
+        core->queue.pop_front();
+        core->queueLock.unlock();
+        // Without a client (never created, or released by teardown) the event is discarded;
+        // a failed hit is not retried.
+        if (std::shared_ptr<IWebLog> client = core->Client()) core->Send(*client, event);
+    }
+}
