@@ -172,18 +172,19 @@ def page_background(complete):
     ctx.paint()
     # Halo behind the 72 x 72 logo (centre 325, 88).
     halo = MINT_200 if complete else MINT_100
-    ctx.set_source(radial(325, 88, 84, [(0.0, rgb(halo, 0.95)), (0.55, rgb(halo, 0.45)), (1.0, rgb(halo, 0.0))]))
+    ctx.set_source(radial(325, 88, 74, [(0.0, rgb(halo, 0.95)), (0.55, rgb(halo, 0.45)), (1.0, rgb(halo, 0.0))]))
     ctx.paint()
     ctx.set_line_width(1.0)
-    for radius, alpha in ((52.5, 0.55), (66.5, 0.30)):
+    # Rings stay above the product name, which starts 48 pixels below the logo's centre.
+    for radius, alpha in ((45.5, 0.55), (55.5, 0.30)):
         ctx.set_source_rgba(*rgb(BRAND, alpha * (0.45 if not complete else 0.7)))
         ctx.arc(325, 88, radius, 0, 2 * math.pi)
         ctx.stroke()
     if complete:
-        # A ring of small dots around the logo: the job is done.
-        for i in range(24):
-            a = 2 * math.pi * i / 24 - math.pi / 2
-            r = 78 + (3 if i % 2 else 0)
+        # An arch of small dots over the logo: the job is done.
+        for i in range(17):
+            a = math.radians(-200 + i * 220 / 16)
+            r = 66 + (3 if i % 2 else 0)
             ctx.set_source_rgba(*rgb(BRAND_LIGHT if i % 3 else AMBER, 0.55 if i % 2 else 0.8))
             ctx.arc(325 + r * math.cos(a), 88 + r * math.sin(a), 1.6 if i % 2 else 2.3, 0, 2 * math.pi)
             ctx.fill()
