@@ -38,8 +38,8 @@ struct Language {
 };
 
 const Language kLanguages[] = {
-    {"english", "Microsoft YaHei"},
-    {"chinese", "Microsoft YaHei"},
+    {"english", "Microsoft YaHei"},     {"japanese", "Meiryo UI"}, {"chinese", "Microsoft YaHei"},
+    {"chinesetrad", "Microsoft YaHei"}, {"korean", "batang"},
 };
 
 const std::vector<std::string> kInstallKeys = {
