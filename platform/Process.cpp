@@ -259,16 +259,37 @@ ChildProcess::WaitResult ChildProcess::WaitForever() {
 }
 
 std::string ChildProcess::ReadAllStdout(std::size_t maxBytes) {
+    bool complete = false;
+    return ReadOutput(-1, complete, maxBytes);
+}
+
+std::string ChildProcess::ReadStdoutFor(std::uint32_t timeoutMs, bool& complete, std::size_t maxBytes) {
+    return ReadOutput(static_cast<long long>(timeoutMs), complete, maxBytes);
+}
+
+std::string ChildProcess::ReadOutput(long long timeoutMs, bool& complete, std::size_t maxBytes) {
     std::string out;
+    complete = false;
     if (stdoutFd_ < 0) return out;
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     char buffer[4096];
     for (;;) {
+        if (timeoutMs >= 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return out;  // the pipe stays open; the rest is never read
+            pollfd p{stdoutFd_, POLLIN, 0};
+            int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+            if (ready < 0 && errno != EINTR) break;
+            if (ready <= 0) continue;
+        }
         ssize_t n = ::read(stdoutFd_, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         std::size_t room = maxBytes > out.size() ? maxBytes - out.size() : 0;
         out.append(buffer, std::min<std::size_t>(room, static_cast<std::size_t>(n)));
     }
+    complete = true;
     CloseFd(stdoutFd_);
     return out;
 }

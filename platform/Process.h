@@ -61,12 +61,15 @@ public:
     // Everything the child wrote to standard output, up to maxBytes (the rest is drained
     // and dropped). Only with captureStdout; blocks until the child closes its output.
     std::string ReadAllStdout(std::size_t maxBytes = 64 * 1024);
+    // The same, but gives up after timeoutMs; `complete` tells whether the output ended.
+    std::string ReadStdoutFor(std::uint32_t timeoutMs, bool& complete, std::size_t maxBytes = 64 * 1024);
 
     // Sends SIGKILL. The system itself never does this; tests and tools clean up with it.
     bool Kill();
 
 private:
     void Release();
+    std::string ReadOutput(long long timeoutMs, bool& complete, std::size_t maxBytes);  // -1: no limit
 
     int pid_ = -1;
     int pidfd_ = -1;
