@@ -187,7 +187,7 @@ bool WriteAll(int fd, std::string_view data) {
 // `file`, so readers and a later writer see either the old or the new file whole.
 bool ReplaceFile(const std::filesystem::path& file, std::string_view text, unsigned mode, std::string& error) {
     const std::filesystem::path temp = file.string() + ".tmp-" + std::to_string(::getpid());
-    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode)));
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode)));
     if (fd.get() < 0) {
         error = ErrnoText("cannot create", temp);
         return false;

@@ -16,6 +16,9 @@
 // A hive file that cannot be parsed is reported once per process (see
 // SetRegistryReporter) and treated as empty. It is never silently replaced: the next
 // update first keeps it as "<file>.corrupt-<YYYYMMDD-HHMMSS>" beside the hive.
+//
+// Tests only: QV_REGISTRY_TEST_PAUSE_FILE makes a writer create that file and wait 60 s
+// between writing its temporary file and renaming it, so a kill can land there.
 
 #include <cstddef>
 #include <filesystem>

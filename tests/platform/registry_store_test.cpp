@@ -447,6 +447,27 @@ TEST_F(RegistryStoreTest, WriterKilledBeforeTheRenameLeavesThePreviousFileWhole)
     EXPECT_TRUE(Reports().empty());
 }
 
+TEST_F(RegistryStoreTest, WritersKilledAtAnyMomentLeaveAReadableFile) {
+    RegistryStore store(RegistryHive::CurrentUser);
+    ASSERT_EQ(store.SetString("Software\\Kill", "v", "0"), RegistryResult::REG_RESULT_OK);
+    // Kills spread over the writer's whole life: start-up, lock, write, rename, exit.
+    for (int round = 1; round <= 12; ++round) {
+        const std::string delay = std::to_string(round * 0.008);  // seconds
+        const std::string script = "QV_REGISTRY_DIR=" + ShellQuote(dir_) + " " + ShellQuote(QV_SETUP_TOOL) +
+                                   " reg set HKCU 'Software\\Kill' v " + std::to_string(round) +
+                                   " >/dev/null 2>&1 &\npid=$!\nsleep " + delay +
+                                   "\nkill -9 $pid 2>/dev/null\nwait $pid 2>/dev/null\nexit 0\n";
+        ASSERT_EQ(RunScript(script), 0);
+        auto v = store.GetString("Software\\Kill", "v");
+        ASSERT_TRUE(v) << "round " << round;
+        EXPECT_TRUE(*v == std::to_string(round - 1) || *v == std::to_string(round))
+            << "round " << round << " read " << *v;
+        // Settle the value so the next round starts from a known one.
+        ASSERT_EQ(store.SetString("Software\\Kill", "v", std::to_string(round)), RegistryResult::REG_RESULT_OK);
+    }
+    EXPECT_TRUE(Reports().empty()) << Reports().front();
+}
+
 TEST_F(RegistryStoreTest, FolderComesFromTheEnvironment) {
     EXPECT_EQ(RegistryStore(RegistryHive::LocalMachine).FilePath(), dir_ / "HKLM.reg");
     EXPECT_EQ(RegistryStore(RegistryHive::CurrentUser).FilePath(), dir_ / "HKCU.reg");
