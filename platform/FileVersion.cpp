@@ -73,9 +73,10 @@ private:
 
 class FileSource final : public ByteSource {
 public:
-    explicit FileSource(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)) {
+    explicit FileSource(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK)) {
         struct stat st {};
-        // Only regular files: a FIFO or a device would block or never end.
+        // Only regular files: a FIFO or a device would block or never end (O_NONBLOCK keeps
+        // the open itself from waiting for a FIFO's writer).
         if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
             size_ = static_cast<std::uint64_t>(st.st_size);
             ok_ = true;
