@@ -1,7 +1,6 @@
 #include "platform/RegistryHiveText.h"
 
 #include <cstdint>
-#include <cstdio>
 
 namespace platform {
 namespace {

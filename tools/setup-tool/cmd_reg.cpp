@@ -15,6 +15,12 @@ namespace {
 
 constexpr const char* kName = "reg";
 
+int Usage(const std::string& why) {
+    UsageError(kName, why);
+    std::fprintf(stderr, "run 'setup-tool reg --help' for details\n");
+    return EXIT_USAGE;
+}
+
 bool ParseHive(std::string_view text, platform::RegistryHive& hive) {
     auto is = [&text](std::string_view a, std::string_view b) {
         if (text.size() != a.size() && text.size() != b.size()) return false;
@@ -45,7 +51,7 @@ void ReportToLogAndStderr(const std::string& message) {
 int Finish(platform::RegistryResult result) {
     switch (result) {
         case platform::RegistryResult::REG_RESULT_OK: return EXIT_OK;
-        case platform::RegistryResult::REG_RESULT_INVALID_ARGUMENT: return UsageError(kName, to_string(result));
+        case platform::RegistryResult::REG_RESULT_INVALID_ARGUMENT: return Usage(to_string(result));
         case platform::RegistryResult::REG_RESULT_KEY_NOT_FOUND:
         case platform::RegistryResult::REG_RESULT_VALUE_NOT_FOUND:
         case platform::RegistryResult::REG_RESULT_WRONG_TYPE:
@@ -72,7 +78,27 @@ int ListKey(const platform::RegistryStore& store, const std::string& key) {
     return EXIT_OK;
 }
 
+constexpr const char* kHelp =
+    "usage: setup-tool reg get|set|delete HIVE KEY [NAME [VALUE...]] [--multi]\n"
+    "\n"
+    "  HIVE is HKLM (HKEY_LOCAL_MACHINE) or HKCU (HKEY_CURRENT_USER); KEY is a path such as\n"
+    "  'SOFTWARE\\Vendor\\Product'; keys and names ignore letter case. An empty NAME ('') is\n"
+    "  the key's default value.\n"
+    "\n"
+    "  get HIVE KEY              list the key's values and subkeys\n"
+    "  get HIVE KEY NAME         print the value; a REG_MULTI_SZ prints one element a line\n"
+    "  set HIVE KEY              create the key with its parents\n"
+    "  set HIVE KEY NAME VALUE   write a REG_SZ; several VALUEs or --multi write a REG_MULTI_SZ\n"
+    "  delete HIVE KEY [NAME]    delete the value, or without NAME the key with its subkeys\n"
+    "\n"
+    "  '--' ends the options. The store's folder is QV_REGISTRY_DIR when set.\n"
+    "  exit codes: 0 found or done, 1 not found or failed, 2 usage error\n";
+
 int RunReg(const std::vector<std::string>& args) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+        std::fputs(kHelp, stdout);
+        return EXIT_OK;
+    }
     bool multi = false;
     bool optionsEnded = false;
     std::vector<std::string> pos;
@@ -82,30 +108,30 @@ int RunReg(const std::vector<std::string>& args) {
         } else if (!optionsEnded && a == "--multi") {
             multi = true;
         } else if (!optionsEnded && a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            return UsageError(kName, "unknown option '" + a + "'");
+            return Usage("unknown option '" + a + "'");
         } else {
             pos.push_back(a);
         }
     }
-    if (pos.size() < 3) return UsageError(kName, pos.empty() ? "missing command" : "missing HIVE or KEY");
+    if (pos.size() < 3) return Usage(pos.empty() ? "missing command" : "missing HIVE or KEY");
     const std::string& verb = pos[0];
     platform::RegistryHive hive;
-    if (!ParseHive(pos[1], hive)) return UsageError(kName, "HIVE must be HKLM or HKCU, not '" + pos[1] + "'");
+    if (!ParseHive(pos[1], hive)) return Usage("HIVE must be HKLM or HKCU, not '" + pos[1] + "'");
     const std::string& key = pos[2];
-    if (std::string why = platform::RegistryStore::KeyPathError(key); !why.empty()) return UsageError(kName, why);
+    if (std::string why = platform::RegistryStore::KeyPathError(key); !why.empty()) return Usage(why);
     if (pos.size() > 3) {
         if (std::string why = platform::RegistryStore::ValueNameError(pos[3]); !why.empty()) {
-            return UsageError(kName, why);
+            return Usage(why);
         }
     }
-    if (multi && verb != "set") return UsageError(kName, "--multi belongs to set");
+    if (multi && verb != "set") return Usage("--multi belongs to set");
 
     platform::SetRegistryReporter(&ReportToLogAndStderr);
     platform::RegistryStore store(hive);
 
     if (verb == "get") {
         if (pos.size() == 3) return ListKey(store, key);
-        if (pos.size() > 4) return UsageError(kName, "get takes at most HIVE KEY NAME");
+        if (pos.size() > 4) return Usage("get takes at most HIVE KEY NAME");
         std::string text;
         platform::RegistryResult result = store.ReadString(key, pos[3], text);
         if (result == platform::RegistryResult::REG_RESULT_OK) {
@@ -124,16 +150,16 @@ int RunReg(const std::vector<std::string>& args) {
         if (pos.size() == 3) return Finish(store.CreateKey(key));
         std::vector<std::string> values(pos.begin() + 4, pos.end());
         if (values.size() > 1) multi = true;
-        if (values.empty() && !multi) return UsageError(kName, "set needs a VALUE (\"\" sets an empty text)");
+        if (values.empty() && !multi) return Usage("set needs a VALUE (\"\" sets an empty text)");
         std::vector<std::string_view> views(values.begin(), values.end());
-        if (std::string why = platform::RegistryStore::ValueError(views); !why.empty()) return UsageError(kName, why);
+        if (std::string why = platform::RegistryStore::ValueError(views); !why.empty()) return Usage(why);
         return Finish(multi ? store.SetMultiString(key, pos[3], values) : store.SetString(key, pos[3], values[0]));
     }
     if (verb == "delete") {
-        if (pos.size() > 4) return UsageError(kName, "delete takes at most HIVE KEY NAME");
+        if (pos.size() > 4) return Usage("delete takes at most HIVE KEY NAME");
         return Finish(pos.size() == 3 ? store.DeleteKey(key) : store.DeleteValue(key, pos[3]));
     }
-    return UsageError(kName, "unknown command '" + verb + "'");
+    return Usage("unknown command '" + verb + "'");
 }
 
 const SubcommandRegistration registration{
