@@ -38,8 +38,11 @@ struct Language {
 };
 
 const Language kLanguages[] = {
-    {"english", "Microsoft YaHei"},     {"japanese", "Meiryo UI"}, {"chinese", "Microsoft YaHei"},
-    {"chinesetrad", "Microsoft YaHei"}, {"korean", "batang"},
+    {"english", "Microsoft YaHei"},     {"japanese", "Meiryo UI"},         {"chinese", "Microsoft YaHei"},
+    {"spanish", "Times New Roman"},     {"german", "Times New Roman"},     {"french", "Times New Roman"},
+    {"russian", "Times New Roman"},     {"portuguese", "Times New Roman"}, {"italiano", "Times New Roman"},
+    {"chinesetrad", "Microsoft YaHei"}, {"korean", "batang"},              {"nederland", "Microsoft YaHei"},
+    {"swedish", "Microsoft YaHei"},     {"czech", "Microsoft YaHei"},
 };
 
 const std::vector<std::string> kInstallKeys = {
