@@ -1,0 +1,40 @@
+#include "CDownloadThread.h"
+
+#include "DownloadTask.h"
+
+CDownloadThread::CDownloadThread(std::mutex& writeMutex, std::FILE* file, const RangeTimeouts& timeouts)
+    : CThread(writeMutex), m_file(file), m_timeouts(timeouts) {}
+
+CDownloadThread::~CDownloadThread() {
+    // The loop calls run(), which needs this object whole: end it before members go.
+    stop();
+    join();
+}
+
+int CDownloadThread::run() {
+    DownloadTask* task = this->task();
+    if (task == nullptr) return 1;
+    if (task->DownloadedPos.load() == task->EndPos) {
+        task->TaskStatus.store(TASK_FINISHED);
+        return 1;
+    }
+    if (!m_tool) {
+        m_tool = std::make_unique<CLibcurlTool>();
+        m_tool->init();
+    }
+    m_tool->setRangeTimeouts(m_timeouts);
+    m_request = RangeRequest{};
+    const CURLcode result = m_tool->httpDownloadContent(task->RemotePath, task->DownloadedPos.load(), task->EndPos, this);
+    if (result != CURLE_OK && m_request.landedOnEnd) {
+        // A chunk that ends exactly at EndPos leaves the byte at EndPos still to come for
+        // every task but the last; a request cut right there must not pass for complete.
+        // Taking one byte back makes the next request fetch the rest.
+        std::lock_guard<std::mutex> lock(writeMutex());
+        if (task->DownloadedPos.load() == task->EndPos && task->EndPos > task->StartPos) {
+            task->DownloadedPos.store(task->EndPos - 1);
+        }
+    }
+    task->RequestTimes.fetch_add(1);
+    task->TaskStatus.store(TASK_REQUESTED);
+    return 1;
+}

@@ -1,0 +1,72 @@
+#pragma once
+// The engine's only wrapper around a libcurl easy handle. Every call is one blocking
+// transfer on the calling thread. A tool is never shared between threads; options set by
+// one call stay on the handle for the next call on the same tool, and a worker may keep
+// its tool across range requests so that its connection is reused.
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class CDownloadThread;
+
+// Limits of one range request. The defaults are the product's; tests shorten them.
+struct RangeTimeouts {
+    long requestMs = 10000;  // whole request
+    long connectMs = 3000;
+};
+
+class CLibcurlTool {
+public:
+    static constexpr std::size_t kHeaderLimit = 2000;  // characters of header text a probe keeps
+    static constexpr const char* kUserAgent =
+        "User-Agent:Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+        "Chrome/62.0.3202.75 Safari/537.36";
+
+    CLibcurlTool();
+    ~CLibcurlTool();
+    CLibcurlTool(const CLibcurlTool&) = delete;
+    CLibcurlTool& operator=(const CLibcurlTool&) = delete;
+
+    // Creates the easy handle; false when libcurl could not make one.
+    bool init();
+
+    // Fetches the inclusive byte range start-end of `url` into the worker's file through
+    // downloadFunc. Returns the libcurl result (0 = success).
+    CURLcode httpDownloadContent(const std::string& url, std::int64_t start, std::int64_t end,
+                                 CDownloadThread* thread);
+    void setRangeTimeouts(const RangeTimeouts& timeouts) { m_timeouts = timeouts; }
+
+    // libcurl write callback of the range download; userdata is the calling worker.
+    // Holds the download write mutex only around the seek, the write and the position update.
+    static std::size_t downloadFunc(char* data, std::size_t size, std::size_t count, void* userdata);
+
+    // Header probe: the response headers of every response in the redirect chain, in
+    // order, cut at kHeaderLimit characters.
+    CURLcode getHeader(const std::string& url, std::string& header);
+    // Body fetch: the first `limit` characters of the body.
+    CURLcode getContent(const std::string& url, std::string& body, std::size_t limit);
+    // Form post on a fresh handle of its own. Returns CURLE_FAILED_INIT (2) when no
+    // handle could be created. caBundle, when given, replaces the trusted roots.
+    static CURLcode postData(const std::string& url, const std::string& body, std::string& reply,
+                             const char* caBundle = nullptr);
+
+    // Writes the log line of a libcurl result code; returns 1.
+    static int figureError(int code);
+    static std::string errorText(int code);
+
+    // HTTP status of the last response of the last transfer (0 when none).
+    long responseCode() const;
+    // `reference` (absolute or relative, as in a Location header) resolved against `base`.
+    static std::string resolveUrl(const std::string& base, const std::string& reference);
+
+    CURL* handle() const { return m_curl; }
+
+private:
+    CURLcode fetch(const std::string& url, bool headerOnly, std::string& out, std::size_t limit);
+
+    CURL* m_curl = nullptr;
+    RangeTimeouts m_timeouts;
+};

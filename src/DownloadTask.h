@@ -1,0 +1,44 @@
+#pragma once
+// One 1 MiB byte range of a download, as kept in the task file.
+//
+// Threads: the driver thread owns the task (through its task manager). While a worker
+// holds it, the worker writes DownloadedPos (under the download write mutex),
+// RequestTimes and TaskStatus; the driver reads them meanwhile to compute progress and
+// to save the task file, hence the atomics. The other fields do not change after the
+// task is created.
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+enum DownloadTaskStatus : std::int32_t {
+    TASK_WAITING = 0,    // created, not yet handed to a worker
+    TASK_FINISHED = 1,   // DownloadedPos equals EndPos
+    TASK_REQUESTED = 2,  // a worker made one request for it and returned it unfinished
+    TASK_RUNNING = 3,    // handed to a worker
+};
+
+inline const char* to_string(DownloadTaskStatus status) {
+    switch (status) {
+        case TASK_WAITING: return "TASK_WAITING";
+        case TASK_FINISHED: return "TASK_FINISHED";
+        case TASK_REQUESTED: return "TASK_REQUESTED";
+        case TASK_RUNNING: return "TASK_RUNNING";
+    }
+    return "unknown task status";
+}
+
+struct DownloadTask {
+    static constexpr std::int64_t kSize = 1048576;  // bytes of every task but the last
+
+    std::atomic<std::int32_t> TaskStatus{TASK_WAITING};
+    std::int32_t TaskId = 0;  // 1-based position of the range in the file
+    std::string RemotePath;
+    std::string LocalPath;  // informational; workers write into the pool's shared file
+    std::int64_t StartPos = 0;
+    // Offset of the last byte of the range; for the last task the file size, one past
+    // its last byte, so that "DownloadedPos == EndPos" means complete for every task.
+    std::int64_t EndPos = 0;
+    std::atomic<std::int64_t> DownloadedPos{0};  // next byte to write
+    std::atomic<std::int32_t> RequestTimes{0};   // range requests made in this run
+};

@@ -1,0 +1,132 @@
+#pragma once
+// Small helpers shared by the download engine's tests: a reporter that records events,
+// a capture of the process log, a temporary folder, whole-file reads.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "log/ProcessLogger.h"
+#include "telemetry/IEventReporter.h"
+
+namespace enginetest {
+
+struct RecordedEvent {
+    std::string category, action, label;
+    bool immediate;
+};
+
+class RecordingReporter : public IEventReporter {
+public:
+    int ReportEvent(const std::string& category, const std::string& action, const std::string& label,
+                    bool immediate) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.push_back({category, action, label, immediate});
+        return 0;
+    }
+    std::vector<RecordedEvent> events() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<RecordedEvent> m_events;
+};
+
+// Every message of the process logger while an instance lives.
+class LogCapture {
+public:
+    LogCapture() {
+        Lines().clear();
+        el::Helpers::installLogDispatchCallback<Callback>("enginetest");
+    }
+    ~LogCapture() { el::Helpers::uninstallLogDispatchCallback<Callback>("enginetest"); }
+
+    std::vector<std::string> lines() const {
+        std::lock_guard<std::mutex> lock(Mutex());
+        return Lines();
+    }
+    bool has(const std::string& exact) const { return count(exact) > 0; }
+    std::size_t count(const std::string& exact) const {
+        auto all = lines();
+        return static_cast<std::size_t>(std::count(all.begin(), all.end(), exact));
+    }
+    bool hasPrefix(const std::string& prefix) const {
+        for (const auto& line : lines()) {
+            if (line.rfind(prefix, 0) == 0) return true;
+        }
+        return false;
+    }
+    // Index of the first line equal to `exact` at or after `from`, or -1.
+    long indexOf(const std::string& exact, long from = 0) const {
+        auto all = lines();
+        for (long i = from; i < static_cast<long>(all.size()); ++i) {
+            if (all[static_cast<std::size_t>(i)] == exact) return i;
+        }
+        return -1;
+    }
+
+private:
+    class Callback : public el::LogDispatchCallback {
+    protected:
+        void handle(const el::LogDispatchData* data) override {
+            std::lock_guard<std::mutex> lock(Mutex());
+            Lines().push_back(data->logMessage()->message());
+        }
+    };
+    static std::vector<std::string>& Lines() {
+        static std::vector<std::string> lines;
+        return lines;
+    }
+    static std::mutex& Mutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+};
+
+class TempDir {
+public:
+    TempDir() {
+        std::random_device rd;
+        m_path = std::filesystem::temp_directory_path() / ("qv-engine-" + std::to_string(rd()) + std::to_string(rd()));
+        std::filesystem::create_directories(m_path);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    std::string file(const std::string& name) const { return (m_path / name).string(); }
+    const std::filesystem::path& path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& contents) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << contents;
+}
+
+inline std::string RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937_64 rng(seed);
+    std::string out(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<char>(rng());
+    return out;
+}
+
+}  // namespace enginetest

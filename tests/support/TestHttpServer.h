@@ -1,0 +1,117 @@
+#pragma once
+// An HTTP/1.1 server on 127.0.0.1 (a free port) for the download engine's tests. It
+// serves files from memory or generated on the fly (so multi-GiB files cost no memory),
+// answers byte ranges itself (206, Content-Range, Content-Length), and misbehaves on
+// request: stall or drop the connection at a file offset, ignore Range, claim a wrong
+// size, redirect, answer an error status, or serve slowly. It counts the body bytes it
+// sent and records every request with its Range header, so a test can check exactly
+// what was transferred.
+//
+// POST requests are recorded and answered with their own body.
+//
+// Threads: requests are served on the server's own pool; every method is thread-safe.
+
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}
+
+namespace qvtest {
+
+enum class FaultKind { None, Stall, Drop };
+
+struct FileOptions {
+    bool ignoreRange = false;         // answer 200 with the whole file to every request
+    int status = 0;                   // when not 0: answer this status with a short body
+    std::int64_t advertisedSize = -1; // size claimed in Content-Length/Content-Range totals
+    std::int64_t bytesPerSecond = 0;  // throttle of each response (0 = as fast as possible)
+    // A response reaching file offset faultAt stops there: Drop closes the connection at
+    // once; Stall holds it silent for stallMs (or until releaseStalls) and then closes it.
+    // faultTimes responses are affected; -1 means every one.
+    FaultKind fault = FaultKind::None;
+    std::int64_t faultAt = 0;
+    int faultTimes = 1;
+    int stallMs = 60000;
+};
+
+class TestHttpServer {
+public:
+    using FaultKind = ::qvtest::FaultKind;
+    using FileOptions = ::qvtest::FileOptions;
+
+    struct Request {
+        std::string method;
+        std::string path;
+        std::string range;  // the Range header as received, empty when absent
+    };
+
+    TestHttpServer();
+    // HTTPS with the given PEM certificate and key.
+    TestHttpServer(const std::string& certPath, const std::string& keyPath);
+    ~TestHttpServer();
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+    int port() const { return m_port; }
+    std::string url(const std::string& path) const;
+
+    void serveFile(const std::string& path, std::string content, FileOptions options = {});
+    // A file of `size` bytes whose byte at offset o is GeneratedByte(o).
+    void serveGenerated(const std::string& path, std::int64_t size, FileOptions options = {});
+    void setOptions(const std::string& path, const FileOptions& options);
+    // `to` is a path on this server (sent as an absolute URL) unless relativeLocation.
+    void redirect(const std::string& from, const std::string& to, int status = 302, bool relativeLocation = false);
+
+    static char GeneratedByte(std::int64_t offset);
+    static std::string GeneratedContent(std::int64_t offset, std::size_t length);
+
+    std::int64_t bytesSent() const;
+    std::vector<Request> requests() const;
+    std::size_t requestCount() const;
+    void resetCounters();
+    // Lets every stalled response go on to close its connection now.
+    void releaseStalls();
+
+private:
+    struct File {
+        std::shared_ptr<const std::string> content;  // null: generated
+        std::int64_t size = 0;
+        FileOptions options;
+    };
+    struct Redirect {
+        std::string to;
+        int status = 302;
+        bool relative = false;
+    };
+
+    void start();
+    void handle(const httplib::Request& request, httplib::Response& response);
+    bool waitStall(int ms);             // false when the server is stopping
+    bool throttleWait(int ms);
+
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+    bool m_tls = false;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stopping = false;
+    std::uint64_t m_releaseGeneration = 0;
+    std::map<std::string, File> m_files;
+    std::map<std::string, Redirect> m_redirects;
+    std::int64_t m_bytesSent = 0;
+    std::vector<Request> m_requests;
+};
+
+}  // namespace qvtest
