@@ -9,6 +9,12 @@ void RouteRegistryReportsToLog() {
     platform::SetRegistryReporter([](const std::string& message) { LOG(INFO) << message; });
 }
 
+namespace {
+// Any program linking these helpers gets the store's reports in its log from the start,
+// also for reads made on platform::RegistryStore directly.
+const bool kReportsRouted = (RouteRegistryReportsToLog(), true);
+}  // namespace
+
 std::optional<std::string> ReadRegistryStringValue(platform::RegistryHive root, std::string_view keyPath,
                                                    std::string_view valueName) {
     RouteRegistryReportsToLog();

@@ -37,8 +37,8 @@ std::optional<std::vector<std::string>> ReadRegistryMultiString(platform::Regist
                                                                 std::string_view valueName);
 
 // Sends the registry store's diagnostics (a corrupt hive file and the copy kept of it, a
-// refused or failed update) to the process log. The helpers above do this themselves; a
-// program that uses platform::RegistryStore directly calls it once at start.
+// refused or failed update) to the process log. Done at start-up in every program that
+// links these helpers, and again by each helper; call it after replacing the reporter.
 void RouteRegistryReportsToLog();
 
 }  // namespace FuntionImpl

@@ -306,6 +306,9 @@ TEST_F(RegistryStoreTest, OversizedOrMalformedArgumentsAreRefusedAndChangeNothin
 
 TEST_F(RegistryStoreTest, CorruptFileIsLoggedOnceReadAsEmptyAndKeptBeforeTheNextWrite) {
     const fs::path logFile = dir_ / "setup.log";
+    struct RestoreLogger {
+        ~RestoreLogger() { qvlog::InitDefaultLogger(); }
+    } restoreLogger;
     ASSERT_TRUE(qvlog::ConfigureLogFile(logFile.string()));
     FuntionImpl::RouteRegistryReportsToLog();
 
@@ -364,7 +367,6 @@ TEST_F(RegistryStoreTest, CorruptFileIsLoggedOnceReadAsEmptyAndKeptBeforeTheNext
         EXPECT_EQ(reportsOfThisFile, 1u) << log;
         EXPECT_NE(log.find(" Kept the corrupt registry file as: " + copies[0]), std::string::npos);
     }
-    qvlog::InitDefaultLogger();
 }
 
 TEST_F(RegistryStoreTest, EightProcessesWritingAtOnceLoseNothing) {
