@@ -192,18 +192,16 @@ bool ReplaceFile(const std::filesystem::path& file, std::string_view text, unsig
         error = ErrnoText("cannot create", temp);
         return false;
     }
-    bool ok = WriteAll(fd.get(), text);
-    if (!ok) error = ErrnoText("cannot write", temp);
-    if (ok && ::fsync(fd.get()) != 0) ok = false, error = ErrnoText("cannot flush", temp);
-    if (!fd.Close() && ok) ok = false, error = ErrnoText("cannot close", temp);
-    if (ok) {
-        PauseBeforeReplaceForTests();
-        if (::rename(temp.c_str(), file.c_str()) != 0) ok = false, error = ErrnoText("cannot replace", file);
-    }
-    if (!ok) {
+    auto fail = [&](const char* what, const std::filesystem::path& path) {
+        error = ErrnoText(what, path);
         ::unlink(temp.c_str());
         return false;
-    }
+    };
+    if (!WriteAll(fd.get(), text)) return fail("cannot write", temp);
+    if (::fsync(fd.get()) != 0) return fail("cannot flush", temp);
+    if (!fd.Close()) return fail("cannot close", temp);
+    PauseBeforeReplaceForTests();
+    if (::rename(temp.c_str(), file.c_str()) != 0) return fail("cannot replace", file);
     // The rename itself must survive a power loss too.
     UniqueFd dir(::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
