@@ -179,6 +179,9 @@ void TestHttpServer::handle(const httplib::Request& req, httplib::Response& res)
             return;
         }
         file = found->second;
+        auto& live = found->second.options;
+        if (live.status != 0 && live.statusTimes > 0) --live.statusTimes;
+        if (file.options.status != 0 && file.options.statusTimes == 0) file.options.status = 0;
     }
     const FileOptions& options = file.options;
     if (options.status != 0) {

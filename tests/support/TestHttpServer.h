@@ -33,6 +33,7 @@ enum class FaultKind { None, Stall, Drop };
 struct FileOptions {
     bool ignoreRange = false;         // answer 200 with the whole file to every request
     int status = 0;                   // when not 0: answer this status with a short body
+    int statusTimes = -1;             // ... to this many requests (-1 = all), then serve normally
     std::int64_t advertisedSize = -1; // size claimed in Content-Length/Content-Range totals
     std::int64_t bytesPerSecond = 0;  // throttle of each response (0 = as fast as possible)
     // A response reaching file offset faultAt stops there: Drop closes the connection at

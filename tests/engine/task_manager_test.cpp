@@ -1,0 +1,318 @@
+// Size probe, task generation, the task file and resuming, against a real HTTP server.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "CDownloadTaskManager.h"
+#include "EngineTestSupport.h"
+#include "TestHttpServer.h"
+
+using enginetest::LogCapture;
+using enginetest::ReadFile;
+using enginetest::RecordingReporter;
+using enginetest::TempDir;
+using enginetest::WriteFile;
+using qvtest::TestHttpServer;
+
+namespace {
+
+constexpr std::int64_t MiB = 1048576;
+
+class TaskManagerTest : public ::testing::Test {
+protected:
+    std::unique_ptr<CDownloadTaskManager> manager(const std::string& path) {
+        return std::make_unique<CDownloadTaskManager>(server.url(path), dir.file("file.bin"), taskFile, reporter);
+    }
+    TestHttpServer server;
+    TempDir dir;
+    std::string taskFile = dir.file("file.bin.xml");
+    RecordingReporter reporter;
+};
+
+TEST(TaskManager, WaitingListIsAStackAndRequeueKeepsDispatchedOrder) {
+    CTaskManager tasks;
+    EXPECT_EQ(tasks.addTask(nullptr), 0);
+    for (int id = 1; id <= 4; ++id) {
+        auto task = std::make_unique<DownloadTask>();
+        task->TaskId = id;
+        task->StartPos = (id - 1) * MiB;
+        task->EndPos = id * MiB - 1;
+        task->DownloadedPos = task->StartPos + (id == 4 ? task->EndPos - task->StartPos : 0);
+        if (id == 4) task->TaskStatus = TASK_FINISHED;
+        EXPECT_EQ(tasks.addTask(std::move(task)), 1);
+    }
+    ASSERT_EQ(tasks.dispatchedTasks().size(), 1u);
+    DownloadTask* third = tasks.getTask();
+    DownloadTask* second = tasks.getTask();
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(third->TaskId, 3);
+    EXPECT_EQ(second->TaskId, 2);
+    EXPECT_EQ(third->TaskStatus, TASK_RUNNING);
+
+    third->TaskStatus = TASK_REQUESTED;  // returned unfinished; the second still runs
+    tasks.requeueTasks();
+    ASSERT_EQ(tasks.waitingTasks().size(), 2u);
+    EXPECT_EQ(tasks.waitingTasks().back()->TaskId, 3);
+    EXPECT_EQ(tasks.dispatchedTasks().size(), 2u);  // the finished one and the running one
+    EXPECT_TRUE(tasks.hasUnfinishedTask());
+    EXPECT_FALSE(tasks.allTasksFinished());
+    // Each task adds DownloadedPos - StartPos + 1.
+    EXPECT_EQ(tasks.downloadedBytes(), 3 + (MiB - 1 + 1));
+
+    tasks.clearTasks();
+    EXPECT_FALSE(tasks.hasUnfinishedTask());
+    EXPECT_EQ(tasks.allTasks().size(), 0u);
+}
+
+TEST(TaskManager, ParsesTheSizeFromHeaderText) {
+    const std::pair<const char*, std::int64_t> cases[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 5767168\r\n\r\n", 5767168},
+        {"HTTP/1.1 200 OK\r\nContent-Length:   42abc\r\n", 42},
+        {"HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-0/3000000000\r\nServer: x/1\r\nContent-Length: 1\r\n", 3000000000},
+        {"HTTP/1.1 206 Partial\r\nServer: x\r\nContent-Range: bytes 0-0/77\r\n", 77},
+        {"HTTP/1.1 206 Partial\r\nContent-Range: bytes */*\r\n", 0},
+        {"HTTP/1.1 200 OK\r\ncontent-length: 10\r\n", 0},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n", 0},
+        {"HTTP/1.1 200 OK\r\nContent-Length: -5\r\n", 0},
+        {"", 0},
+    };
+    for (const auto& [text, size] : cases) EXPECT_EQ(CDownloadTaskManager::parseContentLength(text), size) << text;
+}
+
+TEST_F(TaskManagerTest, GeneratesOneMiBTasksWithTheLastEndingAtTheSize) {
+    struct Case {
+        std::int64_t size;
+        int tasks;
+        std::int64_t lastStart;
+    };
+    const Case cases[] = {
+        {5 * MiB + MiB / 2, 5, 4 * MiB}, {MiB, 1, 0}, {100, 1, 0}, {MiB + 1, 1, 0}, {64 * MiB, 64, 63 * MiB},
+        // Positions beyond 2 GiB stay exact.
+        {(std::int64_t{2} << 30) + 3 * MiB + 7, 2051, std::int64_t{2} << 30 | 2 * MiB},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.size);
+        server.serveGenerated("/f.bin", c.size);
+        auto tasks = manager("/f.bin");
+        LogCapture log;
+        ASSERT_EQ(tasks->generateDownloadTask(false, "Download"), ERRORCODE_OK);
+        EXPECT_EQ(tasks->contentLength(), c.size);
+        EXPECT_EQ(tasks->tasksCount(), c.tasks);
+        ASSERT_EQ(tasks->allTasks().size(), static_cast<std::size_t>(c.tasks));
+        for (int k = 1; k <= c.tasks; ++k) {
+            const DownloadTask& t = *tasks->allTasks()[static_cast<std::size_t>(k - 1)];
+            ASSERT_EQ(t.TaskId, k);
+            ASSERT_EQ(t.StartPos, (k - 1) * MiB);
+            ASSERT_EQ(t.DownloadedPos, t.StartPos);
+            ASSERT_EQ(t.EndPos, k == c.tasks ? c.size : k * MiB - 1);
+            ASSERT_EQ(t.TaskStatus, TASK_WAITING);
+            ASSERT_EQ(t.RemotePath, server.url("/f.bin"));
+        }
+        EXPECT_EQ(tasks->allTasks().back()->StartPos, c.lastStart);
+        // The stack hands out the last task first.
+        EXPECT_EQ(tasks->getTask()->TaskId, c.tasks);
+        EXPECT_TRUE(log.has(" Get Contentlength = " + std::to_string(c.size)));
+        EXPECT_TRUE(log.has(" GetSize: Download, Success/Null/Null/Null/Null"));
+    }
+    const auto events = reporter.events();
+    ASSERT_EQ(events.size(), std::size(cases));
+    EXPECT_EQ(events[0].category, "GetSize");
+    EXPECT_EQ(events[0].action, "Download");
+    EXPECT_EQ(events[0].label, "Success/Null/Null/Null/Null");
+    EXPECT_FALSE(events[0].immediate);
+}
+
+TEST_F(TaskManagerTest, ProbeResultsAreReportedForEveryAttempt) {
+    TestHttpServer::FileOptions firstFails;
+    firstFails.status = 500;
+    firstFails.statusTimes = 1;
+    server.serveGenerated("/flaky.bin", 3 * MiB, firstFails);
+    {
+        LogCapture log;
+        EXPECT_EQ(manager("/flaky.bin")->generateDownloadTask(false, "TestSpeedCdn"), ERRORCODE_OK);
+        EXPECT_TRUE(log.has(" GetSize: TestSpeedCdn, error:0/Success/Null/Null/Null"));
+    }
+    {
+        // An error page's length is not a size; a refused connection gives libcurl's code.
+        LogCapture log;
+        auto tasks = manager("/missing.bin");
+        EXPECT_EQ(tasks->generateDownloadTask(false, "Download"), ERRORCODE_CONTENT_LENGTH);
+        EXPECT_TRUE(log.has(" GetSize: Download, error:0/error:0/error:0/error:0/error:0"));
+        EXPECT_TRUE(log.has(" [Error]: Get ContentLength Fail, tried 5 times"));
+        EXPECT_TRUE(tasks->allTasks().empty());
+    }
+    {
+        LogCapture log;
+        CDownloadTaskManager refused("http://127.0.0.1:1/x", dir.file("x"), dir.file("x.xml"), reporter);
+        EXPECT_EQ(refused.generateDownloadTask(false, "TestSpeedService"), ERRORCODE_CONTENT_LENGTH);
+        EXPECT_TRUE(log.has(" GetSize: TestSpeedService, error:7/error:7/error:7/error:7/error:7"));
+    }
+    {
+        // Without a label nothing is reported.
+        LogCapture log;
+        const auto before = reporter.events().size();
+        EXPECT_EQ(manager("/missing.bin")->generateDownloadTask(false, ""), ERRORCODE_CONTENT_LENGTH);
+        EXPECT_EQ(reporter.events().size(), before);
+        EXPECT_FALSE(log.hasPrefix(" GetSize:"));
+    }
+    EXPECT_EQ(server.requestCount(), 2u + 5u + 5u);
+}
+
+TEST_F(TaskManagerTest, RedirectsAreFollowedAndTheFinalUrlIsUsedByEveryTask) {
+    server.serveGenerated("/final.bin", 3 * MiB);
+    server.redirect("/start", "/middle");
+    server.redirect("/middle", "/final.bin", 302, true);  // relative Location
+    auto tasks = manager("/start");
+    ASSERT_EQ(tasks->generateDownloadTask(false, "Download"), ERRORCODE_OK);
+    EXPECT_EQ(tasks->remoteUrl(), server.url("/final.bin"));
+    for (const auto& t : tasks->allTasks()) EXPECT_EQ(t->RemotePath, server.url("/final.bin"));
+
+    // Ten redirects are followed; an eleventh makes the probe fail like one without size.
+    for (int i = 0; i < 10; ++i) server.redirect("/hop" + std::to_string(i), "/hop" + std::to_string(i + 1));
+    server.serveGenerated("/hop10", 5000);
+    server.serveGenerated("/hop11", 5000);
+    int code = -1;
+    EXPECT_EQ(manager("/hop0")->getContentLength(code), 5000);  // ten hops to /hop10
+    server.redirect("/hop10", "/hop11");
+    LogCapture log;
+    EXPECT_EQ(manager("/hop0")->getContentLength(code), 0);
+    EXPECT_TRUE(log.hasPrefix(" [Error]: more than 10 redirects"));
+}
+
+TEST_F(TaskManagerTest, TaskFileHasTheExactLayout) {
+    server.serveGenerated("/f.bin", 2 * MiB + MiB / 2);
+    auto tasks = manager("/f.bin");
+    ASSERT_EQ(tasks->generateDownloadTask(false, "Download"), ERRORCODE_OK);
+    tasks->allTasks()[0]->DownloadedPos = MiB - 1;
+    tasks->allTasks()[0]->TaskStatus = TASK_FINISHED;
+    tasks->allTasks()[0]->RequestTimes = 2;
+    tasks->addDownloadTime(1234);
+    EXPECT_EQ(tasks->saveTaskInfo(), 1);
+    const std::string url = server.url("/f.bin");
+    const std::string local = dir.file("file.bin");
+    const std::string expected =
+        "<TaskInfo>\n"
+        "    <TasksCount>2</TasksCount>\n"
+        "    <ContentLength>2621440</ContentLength>\n"
+        "    <DownloadTime>1234</DownloadTime>\n"
+        "    <Task>\n"
+        "        <StartPos>0</StartPos>\n"
+        "        <EndPos>1048575</EndPos>\n"
+        "        <DownloadedPos>1048575</DownloadedPos>\n"
+        "        <RemotePath>" + url + "</RemotePath>\n"
+        "        <LocalPath>" + local + "</LocalPath>\n"
+        "        <TaskStatus>1</TaskStatus>\n"
+        "        <TaskId>1</TaskId>\n"
+        "        <RequestTimes>2</RequestTimes>\n"
+        "    </Task>\n"
+        "    <Task>\n"
+        "        <StartPos>1048576</StartPos>\n"
+        "        <EndPos>2621440</EndPos>\n"
+        "        <DownloadedPos>1048576</DownloadedPos>\n"
+        "        <RemotePath>" + url + "</RemotePath>\n"
+        "        <LocalPath>" + local + "</LocalPath>\n"
+        "        <TaskStatus>0</TaskStatus>\n"
+        "        <TaskId>2</TaskId>\n"
+        "        <RequestTimes>0</RequestTimes>\n"
+        "    </Task>\n"
+        "</TaskInfo>\n";
+    EXPECT_EQ(ReadFile(taskFile), expected);
+    // Saved by replacing the file: no temporary file is left beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
+}
+
+TEST_F(TaskManagerTest, ResumesFinishedTasksAsDoneAndOthersAsWaiting) {
+    const std::int64_t size = (std::int64_t{2} << 30) + 5 * MiB / 2;  // 64-bit positions survive the file
+    server.serveGenerated("/f.bin", size);
+    {
+        auto tasks = manager("/f.bin");
+        ASSERT_EQ(tasks->generateDownloadTask(false, "Download"), ERRORCODE_OK);
+        auto& all = tasks->allTasks();
+        all[0]->DownloadedPos = all[0]->EndPos;
+        all[0]->TaskStatus = TASK_FINISHED;
+        all[1]->DownloadedPos = all[1]->StartPos + 300000;
+        all[1]->TaskStatus = TASK_REQUESTED;
+        all[2]->TaskStatus = TASK_RUNNING;
+        all.back()->DownloadedPos = all.back()->StartPos + 77;
+        all.back()->TaskStatus = TASK_REQUESTED;
+        for (auto& t : all) t->RequestTimes = 3;
+        tasks->addDownloadTime(5000);
+        tasks->saveTaskInfo();
+    }
+    LogCapture log;
+    auto resumed = manager("/f.bin");
+    ASSERT_EQ(resumed->loadDownloadTask(false, "Download"), ERRORCODE_OK);
+    EXPECT_TRUE(log.has(" Load tasks from file success!"));
+    EXPECT_EQ(resumed->contentLength(), size);
+    EXPECT_EQ(resumed->downloadTime(), 5000);
+    const auto& all = resumed->allTasks();
+    ASSERT_EQ(all.size(), 2050u);
+    ASSERT_EQ(resumed->dispatchedTasks().size(), 1u);
+    EXPECT_EQ(resumed->dispatchedTasks()[0]->TaskId, 1);
+    EXPECT_EQ(resumed->waitingTasks().size(), 2049u);
+    EXPECT_EQ(all[1]->DownloadedPos, MiB + 300000);
+    EXPECT_EQ(all.back()->StartPos, std::int64_t{2049} * MiB);
+    EXPECT_EQ(all.back()->EndPos, size);
+    EXPECT_EQ(all.back()->DownloadedPos, std::int64_t{2049} * MiB + 77);
+    EXPECT_EQ(resumed->totalRequestTimes(), 0);
+    // The size probe runs once for the check; nothing is downloaded.
+    EXPECT_EQ(reporter.events().size(), 1u);
+}
+
+// Any task file that does not describe the server's file is dropped and the download
+// starts again from byte 0, without a crash.
+TEST_F(TaskManagerTest, RejectsTaskFilesThatDoNotMatch) {
+    const std::int64_t size = 3 * MiB + 10;
+    server.serveGenerated("/f.bin", size);
+    std::string good;
+    {
+        auto tasks = manager("/f.bin");
+        ASSERT_EQ(tasks->generateDownloadTask(false, ""), ERRORCODE_OK);
+        tasks->allTasks()[0]->DownloadedPos = 4096;
+        tasks->addDownloadTime(999);
+        tasks->saveTaskInfo();
+        good = ReadFile(taskFile);
+    }
+    auto replace = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        const auto at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return text.replace(at, from.size(), to);
+    };
+    const std::pair<const char*, std::string> cases[] = {
+        {"size one byte larger", replace("<ContentLength>3145738<", "<ContentLength>3145739<")},
+        {"size one byte smaller", replace("<ContentLength>3145738<", "<ContentLength>3145737<")},
+        {"truncated", good.substr(0, good.size() / 2)},
+        {"garbage", "\x01\x02not xml at all <<<"},
+        {"empty", ""},
+        {"gap between ranges", replace("<EndPos>1048575<", "<EndPos>1048574<")},
+        {"wrong task id", replace("<TaskId>2<", "<TaskId>3<")},
+        {"position past the range", replace("<DownloadedPos>4096<", "<DownloadedPos>1048577<")},
+        {"position before the range", replace("<DownloadedPos>1048576<", "<DownloadedPos>5<")},
+        {"finished short of its end", replace("<TaskStatus>0</TaskStatus>", "<TaskStatus>1</TaskStatus>")},
+    };
+    for (const auto& [name, text] : cases) {
+        SCOPED_TRACE(name);
+        WriteFile(taskFile, text);
+        LogCapture log;
+        auto tasks = manager("/f.bin");
+        ASSERT_EQ(tasks->loadDownloadTask(false, "Download"), ERRORCODE_OK);
+        EXPECT_TRUE(log.has(" taskinfo file error"));
+        EXPECT_FALSE(log.has(" Load tasks from file success!"));
+        ASSERT_EQ(tasks->allTasks().size(), 3u);
+        EXPECT_EQ(tasks->downloadTime(), 0);
+        EXPECT_EQ(tasks->contentLength(), size);
+        for (const auto& t : tasks->allTasks()) {
+            EXPECT_EQ(t->DownloadedPos, t->StartPos);
+            EXPECT_EQ(t->TaskStatus, TASK_WAITING);
+        }
+    }
+    // A missing task file is no error: the tasks are generated without a word about it.
+    std::filesystem::remove(taskFile);
+    LogCapture log;
+    EXPECT_EQ(manager("/f.bin")->loadDownloadTask(false, "Download"), ERRORCODE_OK);
+    EXPECT_FALSE(log.has(" taskinfo file error"));
+}
+
+}  // namespace
