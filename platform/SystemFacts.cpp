@@ -68,8 +68,8 @@ std::string UnquoteShellValue(std::string_view v) {
             quote = c;
         } else if (c == '\\' && i + 1 < v.size()) {
             out += v[++i];
-        } else if (c == '#' || std::isspace(static_cast<unsigned char>(c))) {
-            break;  // an unquoted value ends at a blank; the rest is a comment
+        } else if (std::isspace(static_cast<unsigned char>(c))) {
+            break;  // an unquoted value ends at a blank
         } else {
             out += c;
         }
