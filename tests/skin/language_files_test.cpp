@@ -38,11 +38,13 @@ struct Language {
 };
 
 const Language kLanguages[] = {
-    {"english", "Microsoft YaHei"},     {"japanese", "Meiryo UI"},         {"chinese", "Microsoft YaHei"},
-    {"spanish", "Times New Roman"},     {"german", "Times New Roman"},     {"french", "Times New Roman"},
-    {"russian", "Times New Roman"},     {"portuguese", "Times New Roman"}, {"italiano", "Times New Roman"},
-    {"chinesetrad", "Microsoft YaHei"}, {"korean", "batang"},              {"nederland", "Microsoft YaHei"},
-    {"swedish", "Microsoft YaHei"},     {"czech", "Microsoft YaHei"},
+    {"english", "Microsoft YaHei"},   {"japanese", "Meiryo UI"},         {"chinese", "Microsoft YaHei"},
+    {"spanish", "Times New Roman"},   {"german", "Times New Roman"},     {"french", "Times New Roman"},
+    {"russian", "Times New Roman"},   {"portuguese", "Times New Roman"}, {"arabic", "Times New Roman"},
+    {"italiano", "Times New Roman"},  {"chinesetrad", "Microsoft YaHei"}, {"korean", "batang"},
+    {"nederland", "Microsoft YaHei"}, {"indonesian", "Microsoft YaHei"}, {"turkish", "Microsoft YaHei"},
+    {"hindi", "Microsoft YaHei"},     {"thai", "Microsoft YaHei"},       {"malay", "Microsoft YaHei"},
+    {"swedish", "Microsoft YaHei"},   {"czech", "Microsoft YaHei"},
 };
 
 const std::vector<std::string> kInstallKeys = {
