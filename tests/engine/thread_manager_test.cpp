@@ -1,0 +1,137 @@
+// The worker pool: idle and busy lists, the shared download file, one request per
+// assignment.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "CDownloadThreadManager.h"
+#include "CThreadManager.h"
+#include "DownloadTask.h"
+#include "EngineTestSupport.h"
+#include "TestHttpServer.h"
+
+using enginetest::ReadFile;
+using enginetest::TempDir;
+using enginetest::WriteFile;
+using qvtest::TestHttpServer;
+
+namespace {
+
+constexpr std::int64_t MiB = 1048576;
+
+// Waits (bounded) until every busy worker is idle again and recycles them.
+void Drain(CThreadManager& pool) {
+    for (int i = 0; i < 2000 && pool.hasBusyThread(); ++i) {
+        pool.waitForReturn(10);
+        pool.recycle();
+    }
+    ASSERT_FALSE(pool.hasBusyThread());
+}
+
+TEST(ThreadManager, BusyThreadsReturnToTheIdleListAfterTheirRun) {
+    CThreadManager pool;
+    ASSERT_EQ(pool.createThreads(10), 10);
+    DownloadTask tasks[3];
+    for (auto& task : tasks) EXPECT_EQ(pool.dispatch(&task), 1);
+    EXPECT_EQ(pool.busyCount(), 3u);
+    EXPECT_EQ(pool.idleCount(), 7u);
+    Drain(pool);
+    EXPECT_EQ(pool.idleCount(), 10u);
+
+    for (int i = 0; i < 10; ++i) pool.dispatch(&tasks[0]);
+    EXPECT_EQ(pool.dispatch(&tasks[0]), 0);  // nobody idle
+    Drain(pool);
+    pool.stopThreads();  // the destructor then joins threads that have already left their loop
+}
+
+TEST(DownloadThreadManager, OpensAnExistingFileForUpdateAndCreatesAMissingOne) {
+    TempDir dir;
+    const std::string partial = dir.file("partial.bin");
+    WriteFile(partial, "keep these bytes");
+    {
+        CDownloadThreadManager pool(partial);
+        ASSERT_EQ(pool.createThreads(3), 3);
+        EXPECT_EQ(pool.idleCount(), 3u);
+    }
+    EXPECT_EQ(ReadFile(partial), "keep these bytes");
+
+    const std::string fresh = dir.file("fresh.bin");
+    {
+        CDownloadThreadManager pool(fresh);
+        ASSERT_EQ(pool.createThreads(10), 10);
+    }
+    EXPECT_TRUE(std::filesystem::exists(fresh));
+    EXPECT_EQ(std::filesystem::file_size(fresh), 0u);
+
+    CDownloadThreadManager inFolder(dir.path().string());
+    EXPECT_EQ(inFolder.createThreads(10), 0);
+    EXPECT_FALSE(inFolder.hasIdleThread());
+    CDownloadThreadManager missingFolder(dir.file("no/such/folder/f.bin"));
+    EXPECT_EQ(missingFolder.createThreads(10), 0);
+    CDownloadThreadManager tooMany(dir.file("many.bin"));
+    EXPECT_EQ(tooMany.createThreads(CDownloadThreadManager::kMaxThreads + 1), 0);
+}
+
+class WorkerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(pool.createThreads(2), 2); }
+    void runOnce(DownloadTask& task) {
+        ASSERT_EQ(pool.dispatch(&task), 1);
+        Drain(pool);
+    }
+    std::unique_ptr<DownloadTask> task(int id, std::int64_t start, std::int64_t end) {
+        auto t = std::make_unique<DownloadTask>();
+        t->TaskId = id;
+        t->StartPos = start;
+        t->EndPos = end;
+        t->DownloadedPos = start;
+        t->RemotePath = server.url("/f.bin");
+        return t;
+    }
+    TestHttpServer server;
+    TempDir dir;
+    std::string path = dir.file("out.bin");
+    CDownloadThreadManager pool{path, RangeTimeouts{2000, 1000}};
+};
+
+TEST_F(WorkerTest, OneAssignmentMakesOneRequestAndACompleteTaskNeedsNone) {
+    server.serveGenerated("/f.bin", 2 * MiB + 100);
+    auto first = task(1, 0, MiB - 1);
+    runOnce(*first);
+    EXPECT_EQ(first->DownloadedPos, MiB - 1);
+    EXPECT_EQ(first->TaskStatus, TASK_REQUESTED);  // finished only by the next assignment
+    EXPECT_EQ(first->RequestTimes, 1);
+    EXPECT_EQ(server.requestCount(), 1u);
+
+    runOnce(*first);
+    EXPECT_EQ(first->TaskStatus, TASK_FINISHED);
+    EXPECT_EQ(first->RequestTimes, 1);
+    EXPECT_EQ(server.requestCount(), 1u);
+    EXPECT_TRUE(ReadFile(path) == TestHttpServer::GeneratedContent(0, MiB));
+}
+
+// A connection that breaks exactly one byte before the end of a range delivers every
+// byte but the one at EndPos; the task must not pass for complete.
+TEST_F(WorkerTest, RangeCutOneByteShortIsFetchedAgain) {
+    TestHttpServer::FileOptions drop;
+    drop.fault = TestHttpServer::FaultKind::Drop;
+    drop.faultAt = 2 * MiB - 1;
+    server.serveGenerated("/f.bin", 3 * MiB, drop);
+    auto second = task(2, MiB, 2 * MiB - 1);
+    runOnce(*second);
+    EXPECT_EQ(second->DownloadedPos, 2 * MiB - 2);
+    runOnce(*second);
+    EXPECT_EQ(second->DownloadedPos, 2 * MiB - 1);
+    runOnce(*second);
+    EXPECT_EQ(second->TaskStatus, TASK_FINISHED);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].range, "bytes=2097150-2097151");
+    EXPECT_TRUE(ReadFile(path).substr(MiB) == TestHttpServer::GeneratedContent(MiB, MiB));
+}
+
+}  // namespace
