@@ -1,0 +1,117 @@
+#include "ui/CEdit.h"
+
+#include "ui/CControlHost.h"
+#include "ui/CRenderer.h"
+
+namespace SkinUI {
+
+namespace {
+
+std::size_t PreviousBoundary(const std::string& t, std::size_t at) {
+    if (at == 0) return 0;
+    --at;
+    while (at > 0 && (static_cast<unsigned char>(t[at]) & 0xC0) == 0x80) --at;
+    return at;
+}
+
+std::size_t NextBoundary(const std::string& t, std::size_t at) {
+    if (at >= t.size()) return t.size();
+    return std::min(t.size(), at + Utf8SequenceLength(static_cast<unsigned char>(t[at])));
+}
+
+}  // namespace
+
+void CEdit::SetAttribute(std::string_view name, std::string_view value) {
+    if (name == "readonly") {
+        readOnly_ = ParseBool(value);
+    } else if (name == "nativebkcolor") {
+        nativeBkColor_ = ParseColor(value).value_or(0);
+    } else {
+        CLabel::SetAttribute(name, value);
+    }
+}
+
+void CEdit::SetText(std::string_view text) {
+    {
+        CControlHost::StateGuard guard(GetHost());
+        if (text_ == text) return;
+        text_.assign(text);
+        caret_ = text_.size();
+    }
+    TextChanged();
+}
+
+void CEdit::DoEvent(TEvent& event) {
+    if (event.type == EventType::EVENT_CHAR && !readOnly_) {
+        std::string typed;
+        for (char c : event.text) {
+            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) typed.push_back(c);
+        }
+        if (typed.empty()) return;
+        {
+            CControlHost::StateGuard guard(GetHost());
+            if (CodePointCount(text_) + CodePointCount(typed) > kMaxCodePoints) return;
+            text_.insert(caret_, typed);
+            caret_ += typed.size();
+        }
+        event.handled = true;
+        TextChanged();
+        return;
+    }
+    if (event.type == EventType::EVENT_KEY_DOWN) {
+        CControlHost::StateGuard guard(GetHost());
+        std::size_t before = caret_;
+        bool edited = false;
+        switch (event.key) {
+            case Key::KEY_LEFT: caret_ = PreviousBoundary(text_, caret_); break;
+            case Key::KEY_RIGHT: caret_ = NextBoundary(text_, caret_); break;
+            case Key::KEY_HOME: caret_ = 0; break;
+            case Key::KEY_END: caret_ = text_.size(); break;
+            case Key::KEY_BACKSPACE:
+                if (!readOnly_ && caret_ > 0) {
+                    std::size_t from = PreviousBoundary(text_, caret_);
+                    text_.erase(from, caret_ - from);
+                    caret_ = from;
+                    edited = true;
+                }
+                break;
+            case Key::KEY_DELETE:
+                if (!readOnly_ && caret_ < text_.size()) {
+                    text_.erase(caret_, NextBoundary(text_, caret_) - caret_);
+                    edited = true;
+                }
+                break;
+            case Key::KEY_OTHER:
+            case Key::KEY_ESCAPE:
+            case Key::KEY_RETURN:
+            case Key::KEY_TAB:
+            case Key::KEY_UP:
+            case Key::KEY_DOWN:
+                return;
+        }
+        event.handled = true;
+        if (edited || caret_ != before) TextChanged();
+        return;
+    }
+    CLabel::DoEvent(event);
+}
+
+void CEdit::LayoutText(ITextMeasurer& measurer) {
+    CLabel::LayoutText(measurer);
+    CControlHost* host = GetHost();
+    static const std::vector<TFontInfo> kNoFonts;
+    const TFontInfo& font = CTextLayout::ResolveFont(host != nullptr ? host->Fonts() : kNoFonts, font_);
+    TRect box = TextRect();
+    int lineHeight = measurer.LineHeight(font);
+    int x = box.left + measurer.TextWidth(font, std::string_view(text_).substr(0, std::min(caret_, text_.size())));
+    int top = box.top + (box.Height() - lineHeight) / 2;
+    caretRect_ = {x, top, x + 1, top + lineHeight};
+}
+
+void CEdit::PaintText(IPainter& painter) {
+    if (nativeBkColor_ != 0) painter.FillRect(pos_, nativeBkColor_);
+    CLabel::PaintText(painter);
+    if (IsFocused() && !readOnly_) painter.FillRect(caretRect_, CurrentTextColor());
+}
+
+}  // namespace SkinUI

@@ -1,0 +1,147 @@
+#include "ui/CTextLayout.h"
+
+#include <algorithm>
+
+namespace SkinUI {
+
+namespace {
+
+struct TLine {
+    std::vector<TTextFragment> fragments;
+    std::vector<int> widths;
+    int width = 0;
+    int height = 0;
+};
+
+// Splits text into words, each with the blanks that follow it.
+std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t j = i;
+        while (j < text.size() && text[j] != ' ') ++j;
+        while (j < text.size() && text[j] == ' ') ++j;
+        words.push_back(text.substr(i, j - i));
+        i = j;
+    }
+    return words;
+}
+
+}  // namespace
+
+const TFontInfo& CTextLayout::ResolveFont(const std::vector<TFontInfo>& fonts, int index) {
+    static const TFontInfo kDefault{};
+    if (index >= 0 && static_cast<std::size_t>(index) < fonts.size()) return fonts[static_cast<std::size_t>(index)];
+    return fonts.empty() ? kDefault : fonts.front();
+}
+
+void CTextLayout::Clear() {
+    fragments_.clear();
+    contentHeight_ = 0;
+}
+
+void CTextLayout::Layout(const std::vector<TTextRun>& runs, const TRect& box, const TOptions& options,
+                         ITextMeasurer& measurer, const std::vector<TFontInfo>& fonts) {
+    Clear();
+    const int maxWidth = std::max(0, box.Width());
+    std::vector<TLine> lines(1);
+    const int defaultHeight = measurer.LineHeight(ResolveFont(fonts, options.font));
+
+    auto place = [&](const TTextRun& run, int font, std::string piece, int width) {
+        TLine& line = lines.back();
+        const TFontInfo& info = ResolveFont(fonts, font);
+        line.height = std::max(line.height, measurer.LineHeight(info));
+        if (!line.fragments.empty() && line.fragments.back().link == run.link && line.fragments.back().font == font &&
+            line.fragments.back().underline == run.underline &&
+            line.fragments.back().color == (run.color ? run.color : options.color)) {
+            line.fragments.back().text += piece;
+            line.widths.back() += width;
+        } else {
+            TTextFragment f;
+            f.text = std::move(piece);
+            f.font = font;
+            f.color = run.color ? run.color : options.color;
+            f.underline = run.underline || info.underline;
+            f.link = run.link;
+            if (run.link >= 0 && options.linkColor != 0) {
+                f.color = (run.link == options.hotLink && options.linkHoverColor != 0) ? options.linkHoverColor
+                                                                                       : options.linkColor;
+            }
+            line.fragments.push_back(std::move(f));
+            line.widths.push_back(width);
+        }
+        line.width += width;
+    };
+
+    // 1. Break the runs into lines, wrapping words when asked to.
+    for (const TTextRun& run : runs) {
+        if (run.lineBreak) {
+            if (lines.back().height == 0) lines.back().height = defaultHeight;
+            lines.emplace_back();
+            continue;
+        }
+        int font = run.font >= 0 ? run.font : options.font;
+        const TFontInfo& info = ResolveFont(fonts, font);
+        if (!options.wrap) {
+            place(run, font, run.text, measurer.TextWidth(info, run.text));
+            continue;
+        }
+        for (std::string& word : Words(run.text)) {
+            int w = measurer.TextWidth(info, word);
+            if (lines.back().width + w > maxWidth && lines.back().width > 0) lines.emplace_back();
+            if (w <= maxWidth || maxWidth == 0) {
+                place(run, font, std::move(word), w);
+                continue;
+            }
+            // A word wider than the whole line (CJK text has no blanks) breaks between characters.
+            std::size_t i = 0;
+            while (i < word.size()) {
+                std::size_t len = Utf8SequenceLength(static_cast<unsigned char>(word[i]));
+                len = std::min(len, word.size() - i);
+                std::string ch = word.substr(i, len);
+                int cw = measurer.TextWidth(info, ch);
+                if (lines.back().width + cw > maxWidth && lines.back().width > 0) lines.emplace_back();
+                place(run, font, std::move(ch), cw);
+                i += len;
+            }
+        }
+    }
+    for (TLine& line : lines) {
+        if (line.height == 0) line.height = defaultHeight;
+    }
+
+    // 2. Place the lines, centred vertically or from the top.
+    int total = 0;
+    for (const TLine& line : lines) total += line.height;
+    contentHeight_ = total;
+    int y = options.vcenter ? std::max(box.top, box.top + (box.Height() - total) / 2) : box.top;
+    for (TLine& line : lines) {
+        int x = box.left;
+        if (options.align == TextAlign::ALIGN_CENTER) x = box.left + (maxWidth - line.width) / 2;
+        if (options.align == TextAlign::ALIGN_RIGHT) x = box.right - line.width;
+        for (std::size_t i = 0; i < line.fragments.size(); ++i) {
+            TTextFragment& f = line.fragments[i];
+            f.box = {x, y, x + line.widths[i], y + line.height};
+            x += line.widths[i];
+            fragments_.push_back(std::move(f));
+        }
+        y += line.height;
+    }
+}
+
+int CTextLayout::LinkAt(TPoint p) const {
+    for (const auto& f : fragments_) {
+        if (f.link >= 0 && f.box.Contains(p)) return f.link;
+    }
+    return -1;
+}
+
+std::vector<TRect> CTextLayout::LinkRects(int index) const {
+    std::vector<TRect> rects;
+    for (const auto& f : fragments_) {
+        if (f.link == index && index >= 0) rects.push_back(f.box);
+    }
+    return rects;
+}
+
+}  // namespace SkinUI
