@@ -51,6 +51,7 @@ std::unique_ptr<CControl> CLayoutBuilder::Build(std::string_view source, CContro
     lastError_.clear();
     rootName_.clear();
     fontCount_ = 0;
+    heldNoControl_ = false;
     includes_ = 0;
     controls_ = 0;
     imageUses_.clear();
@@ -61,6 +62,7 @@ std::unique_ptr<CControl> CLayoutBuilder::Build(std::string_view source, CContro
     if (top.empty()) {
         std::string file = (!source.empty() && source.front() == '<') ? "(markup)" : std::string(source);
         Fail(file + ": the layout holds no control");
+        heldNoControl_ = true;
         return nullptr;
     }
     if (top.size() > 1) LOG(INFO) << " Layout has more than one top-level control; the first is used";

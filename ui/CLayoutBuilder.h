@@ -54,6 +54,9 @@ public:
 
     // "<file>: <what went wrong>", with line and column for malformed markup.
     const std::string& LastError() const { return lastError_; }
+    // True when the last build failed only because the file holds no control (a file of
+    // fonts, images and defaults alone).
+    bool HeldNoControl() const { return heldNoControl_; }
     // The root element name of the last file built ("Window", "VerticalLayout", ...).
     const std::string& RootName() const { return rootName_; }
     // Fonts registered by the build (by position; an `id` attribute is not read).
@@ -78,6 +81,7 @@ private:
     std::string lastError_;
     std::string rootName_;
     int fontCount_ = 0;
+    bool heldNoControl_ = false;
     int includes_ = 0;
     std::size_t controls_ = 0;
     std::vector<TImageUse> imageUses_;
