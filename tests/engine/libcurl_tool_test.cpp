@@ -12,7 +12,7 @@
 #include "CLibcurlTool.h"
 #include "DownloadTask.h"
 #include "EngineTestSupport.h"
-#include "TestHttpServer.h"
+#include "support/TestHttpServer.h"
 
 using enginetest::LogCapture;
 using enginetest::ReadFile;

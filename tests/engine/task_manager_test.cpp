@@ -6,7 +6,7 @@
 
 #include "CDownloadTaskManager.h"
 #include "EngineTestSupport.h"
-#include "TestHttpServer.h"
+#include "support/TestHttpServer.h"
 
 using enginetest::LogCapture;
 using enginetest::ReadFile;

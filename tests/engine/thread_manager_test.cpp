@@ -12,7 +12,7 @@
 #include "CThreadManager.h"
 #include "DownloadTask.h"
 #include "EngineTestSupport.h"
-#include "TestHttpServer.h"
+#include "support/TestHttpServer.h"
 
 using enginetest::ReadFile;
 using enginetest::TempDir;

@@ -227,29 +227,30 @@ void TestHttpServer::handle(const httplib::Request& req, httplib::Response& res)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto& live = m_files[req.path].options;
-        if (options.fault != FaultKind::None && live.faultTimes != 0 && options.faultAt >= first &&
-            options.faultAt < first + length) {
+        if (options.fault != FaultKind::None && live.faultTimes != 0 &&
+            (options.faultPerResponse || (options.faultAt >= first && options.faultAt < first + length))) {
             armed = true;
             if (live.faultTimes > 0) --live.faultTimes;
         }
     }
 
     auto content = file.content;
+    const std::int64_t faultAt = options.faultPerResponse ? first + options.faultAt : options.faultAt;
     const auto started = std::chrono::steady_clock::now();
     res.set_content_provider(
         static_cast<std::size_t>(length), "application/octet-stream",
-        [this, content, first, options, armed, started](std::size_t offset, std::size_t left, httplib::DataSink& sink) {
+        [this, content, first, options, armed, faultAt, started](std::size_t offset, std::size_t left, httplib::DataSink& sink) {
             const std::int64_t pos = first + static_cast<std::int64_t>(offset);
             std::size_t chunk = std::min(left, kChunk);
             if (options.bytesPerSecond > 0) {
                 chunk = std::min<std::size_t>(chunk, std::max<std::int64_t>(1, options.bytesPerSecond / 50));
             }
             if (armed) {
-                if (pos >= options.faultAt) {
+                if (pos >= faultAt) {
                     if (options.fault == FaultKind::Stall) waitStall(options.stallMs);
                     return false;  // the library closes the connection
                 }
-                chunk = std::min<std::size_t>(chunk, static_cast<std::size_t>(options.faultAt - pos));
+                chunk = std::min<std::size_t>(chunk, static_cast<std::size_t>(faultAt - pos));
             }
             std::string generated;
             const char* data = nullptr;

@@ -38,9 +38,11 @@ struct FileOptions {
     std::int64_t bytesPerSecond = 0;  // throttle of each response (0 = as fast as possible)
     // A response reaching file offset faultAt stops there: Drop closes the connection at
     // once; Stall holds it silent for stallMs (or until releaseStalls) and then closes it.
-    // faultTimes responses are affected; -1 means every one.
+    // faultTimes responses are affected; -1 means every one. With faultPerResponse,
+    // faultAt counts bytes of each response's body instead of a file offset.
     FaultKind fault = FaultKind::None;
     std::int64_t faultAt = 0;
+    bool faultPerResponse = false;
     int faultTimes = 1;
     int stallMs = 60000;
 };

@@ -1,0 +1,347 @@
+// Whole downloads end to end against a real HTTP server: byte-identical results, the
+// task ranges on the wire, misbehaving servers, stop and resume, progress figures.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "CDownloader.h"
+#include "EngineTestSupport.h"
+#include "support/TestHttpServer.h"
+#include "platform/ProcessUsage.h"
+
+using enginetest::LogCapture;
+using enginetest::RandomBytes;
+using enginetest::ReadFile;
+using enginetest::RecordingReporter;
+using enginetest::TempDir;
+using qvtest::TestHttpServer;
+
+namespace {
+
+constexpr std::int64_t MiB = 1048576;
+const std::string kStopped = " Download Stopped\xEF\xBC\x81";
+
+class DownloaderTest : public ::testing::Test {
+protected:
+    std::unique_ptr<CDownloader> downloader(const std::string& path, int threads = 10) {
+        return std::make_unique<CDownloader>(server.url(path), local, local + ".xml", threads, reporter, timeouts);
+    }
+    // Runs until the driver stops by itself or `limitMs` passes, then stops and waits.
+    static errorcode run(CDownloader& d, int limitMs = 60000) {
+        const errorcode result = d.downloadInit(false, "Download");
+        if (result == ERRORCODE_OK) d.startDownload();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+        while (result == ERRORCODE_OK && !d.driverFinished() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        d.stopDownload();
+        d.waitForDriver();
+        return result;
+    }
+    std::set<std::string> rangesRequested() const {
+        std::set<std::string> ranges;
+        for (const auto& r : server.requests()) {
+            if (!r.range.empty()) ranges.insert(r.path + " " + r.range);
+        }
+        return ranges;
+    }
+
+    TestHttpServer server;
+    TempDir dir;
+    std::string local = dir.file("setup.bin");
+    RecordingReporter reporter;
+    RangeTimeouts timeouts{2000, 1000};
+};
+
+TEST_F(DownloaderTest, DownloadsByteIdenticalFilesInOneMiBRanges) {
+    for (const std::int64_t size : {64 * MiB, 5 * MiB + MiB / 2, std::int64_t{100}, MiB + 1}) {
+        SCOPED_TRACE(size);
+        std::filesystem::remove(local);
+        std::filesystem::remove(local + ".xml");
+        server.resetCounters();
+        const std::string content = RandomBytes(static_cast<std::size_t>(size), static_cast<unsigned>(size));
+        server.serveFile("/setup.bin", content);
+        LogCapture log;
+        auto d = downloader("/setup.bin");
+        ASSERT_EQ(run(*d), ERRORCODE_OK);
+        ASSERT_TRUE(ReadFile(local) == content);
+        EXPECT_TRUE(d->dispatched());
+        EXPECT_TRUE(log.has(" Download will stop"));
+        EXPECT_FALSE(log.has(" Stopping Download,Mission Failed"));
+        EXPECT_TRUE(log.has(kStopped));
+
+        // Exactly the ranges of the tasks, once each, and every byte sent once.
+        const auto count = std::max<std::int64_t>(1, size / MiB);
+        std::set<std::string> expected;
+        for (std::int64_t k = 1; k <= count; ++k) {
+            const std::int64_t end = k == count ? size : k * MiB - 1;
+            expected.insert("/setup.bin bytes=" + std::to_string((k - 1) * MiB) + "-" + std::to_string(end));
+        }
+        EXPECT_EQ(rangesRequested(), expected);
+        EXPECT_EQ(server.requestCount(), expected.size() + 1);  // plus the size probe
+        EXPECT_EQ(server.bytesSent(), size);
+        const DownloadInfo info = d->downloadInfo();
+        EXPECT_EQ(info.requestCount, count);
+        EXPECT_GE(info.percent, 100.0);
+        EXPECT_EQ(d->tasksCount(), count);
+        EXPECT_TRUE(d->taskManager().allTasksFinished());
+        // The task file ends up describing the finished download.
+        EXPECT_NE(ReadFile(local + ".xml").find("<ContentLength>" + std::to_string(size) + "</ContentLength>"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(DownloaderTest, FinishedTaskFileStopsAtOnceWithoutDispatching) {
+    server.serveGenerated("/setup.bin", 3 * MiB);
+    {
+        auto first = downloader("/setup.bin");
+        ASSERT_EQ(run(*first), ERRORCODE_OK);
+    }
+    server.resetCounters();
+    LogCapture log;
+    auto again = downloader("/setup.bin");
+    ASSERT_EQ(run(*again), ERRORCODE_OK);
+    EXPECT_TRUE(log.has(" Load tasks from file success!"));
+    EXPECT_TRUE(log.has(" Download will stop"));
+    EXPECT_FALSE(again->dispatched());
+    EXPECT_TRUE(rangesRequested().empty());
+}
+
+TEST_F(DownloaderTest, RedirectedDownloadFetchesEveryRangeFromTheFinalUrl) {
+    const std::string content = RandomBytes(static_cast<std::size_t>(4 * MiB + 3), 7);
+    server.serveFile("/files/setup.bin", content);
+    server.redirect("/download", "/mirror");
+    server.redirect("/mirror", "/files/setup.bin", 301);
+    auto d = downloader("/download");
+    ASSERT_EQ(run(*d), ERRORCODE_OK);
+    EXPECT_TRUE(ReadFile(local) == content);
+    for (const auto& range : rangesRequested()) EXPECT_EQ(range.rfind("/files/setup.bin ", 0), 0u) << range;
+    for (const auto& task : d->taskManager().allTasks()) EXPECT_EQ(task->RemotePath, server.url("/files/setup.bin"));
+    EXPECT_EQ(rangesRequested().size(), 4u);
+}
+
+// A stalled range times out (28) with DownloadedPos where its bytes stopped, and a
+// dropped connection leaves the task where the bytes stopped; the next request of the
+// task starts exactly there, and the file comes out whole.
+TEST_F(DownloaderTest, StalledAndDroppedRangesResumeWhereTheBytesStopped) {
+    struct Case {
+        const char* name;
+        TestHttpServer::FaultKind fault;
+        std::int64_t at;
+        const char* retry;
+        const char* log;
+    };
+    const Case cases[] = {
+        {"stall", TestHttpServer::FaultKind::Stall, 2 * MiB + 300000, "bytes=2397152-3145727", " Curl Time out"},
+        {"drop", TestHttpServer::FaultKind::Drop, 5 * MiB + 4321, "bytes=5247201-6291455", nullptr},
+        {"drop one byte short", TestHttpServer::FaultKind::Drop, 2 * MiB - 1, "bytes=2097150-2097151", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(local);
+        std::filesystem::remove(local + ".xml");
+        server.resetCounters();
+        TestHttpServer::FileOptions options;
+        options.fault = c.fault;
+        options.faultAt = c.at;
+        server.serveGenerated("/setup.bin", 8 * MiB + 5, options);
+        LogCapture log;
+        auto d = downloader("/setup.bin");
+        ASSERT_EQ(run(*d), ERRORCODE_OK);
+        EXPECT_TRUE(ReadFile(local) == TestHttpServer::GeneratedContent(0, 8 * MiB + 5));
+        EXPECT_EQ(rangesRequested().count(std::string("/setup.bin ") + c.retry), 1u);
+        EXPECT_EQ(rangesRequested().size(), 9u);
+        if (c.log != nullptr) {
+            EXPECT_TRUE(log.has(c.log));
+        }
+    }
+}
+
+// A server that ignores Range: the first task gets its bytes from the whole body, the
+// others never take a byte of it, and the file is never corrupted.
+TEST_F(DownloaderTest, ServerIgnoringRangeNeverCorruptsTheFile) {
+    TestHttpServer::FileOptions ignore;
+    ignore.ignoreRange = true;
+    server.serveGenerated("/setup.bin", 4 * MiB, ignore);
+    LogCapture log;
+    auto d = downloader("/setup.bin");
+    ASSERT_EQ(run(*d, 1500), ERRORCODE_OK);
+    const auto& tasks = d->taskManager().allTasks();
+    EXPECT_EQ(tasks[0]->TaskStatus, TASK_FINISHED);
+    for (std::size_t i = 1; i < tasks.size(); ++i) {
+        EXPECT_EQ(tasks[i]->DownloadedPos, tasks[i]->StartPos);
+        EXPECT_NE(tasks[i]->TaskStatus, TASK_FINISHED);
+    }
+    EXPECT_TRUE(ReadFile(local) == TestHttpServer::GeneratedContent(0, MiB));
+    EXPECT_GT(d->downloadInfo().requestCount, 4);
+    EXPECT_TRUE(log.has(" Stopping Download,Mission Failed"));
+}
+
+TEST_F(DownloaderTest, StopWaitsForWorkersSavesAndTheNextRunResumes) {
+    const std::int64_t size = 12 * MiB + 777;
+    TestHttpServer::FileOptions slow;
+    slow.bytesPerSecond = MiB / 2;  // each response; ten at once
+    server.serveGenerated("/setup.bin", size, slow);
+    {
+        LogCapture log;
+        auto d = downloader("/setup.bin");
+        ASSERT_EQ(d->downloadInit(false, "Download"), ERRORCODE_OK);
+        d->startDownload();
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        EXPECT_EQ(d->state(), CDownloader::STATE_RUNNING);
+        d->stopDownload();
+        d->waitForDriver();
+        // Every worker had returned before the task file was written.
+        EXPECT_FALSE(d->threadManager().hasBusyThread());
+        const long failed = log.indexOf(" Stopping Download,Mission Failed");
+        const long updated = log.indexOf(" Stopping Download,Update DownloadInfo");
+        const long stopped = log.indexOf(kStopped);
+        ASSERT_GE(failed, 0);
+        EXPECT_GT(updated, failed);
+        EXPECT_GT(stopped, updated);
+        EXPECT_FALSE(d->taskManager().allTasksFinished());
+    }
+    // What the task file records is what the next run does not fetch again.
+    std::int64_t missing = 0;
+    {
+        CDownloadTaskManager saved(server.url("/setup.bin"), local, local + ".xml", reporter);
+        saved.readTaskInfo();
+        for (const auto& t : saved.allTasks()) {
+            const bool last = t->EndPos == size;
+            if (t->DownloadedPos != t->EndPos) missing += t->EndPos - t->DownloadedPos + (last ? 0 : 1);
+        }
+    }
+    ASSERT_GT(missing, 0);
+    ASSERT_LT(missing, size);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    server.resetCounters();
+    server.setOptions("/setup.bin", {});
+    LogCapture log;
+    auto resumed = downloader("/setup.bin");
+    ASSERT_EQ(run(*resumed), ERRORCODE_OK);
+    EXPECT_TRUE(log.has(" Load tasks from file success!"));
+    EXPECT_TRUE(ReadFile(local) == TestHttpServer::GeneratedContent(0, size));
+    EXPECT_EQ(server.bytesSent(), missing);
+}
+
+TEST_F(DownloaderTest, StalledDownloadDoesNotSpin) {
+    TestHttpServer::FileOptions stall;
+    stall.fault = TestHttpServer::FaultKind::Stall;
+    stall.faultAt = 0;
+    stall.faultTimes = -1;
+    stall.faultPerResponse = true;
+    server.serveGenerated("/setup.bin", 20 * MiB, stall);
+    timeouts = RangeTimeouts{3000, 1000};
+    auto d = downloader("/setup.bin");
+    ASSERT_EQ(d->downloadInit(false, "Download"), ERRORCODE_OK);
+    const double before = platform::ProcessCpuSeconds();
+    d->startDownload();
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    const double cpu = platform::ProcessCpuSeconds() - before;
+    d->stopDownload();
+    server.releaseStalls();
+    d->waitForDriver();
+    std::printf("processor time during the 10 s stall: %.3f s\n", cpu);
+    EXPECT_LT(cpu, 0.5);
+    EXPECT_GE(d->downloadInfo().requestCount, 20);  // three rounds of ten stalled requests
+    EXPECT_EQ(d->downloadInfo().downloaded, 20);    // nothing but the +1 of each task
+}
+
+// 64-bit positions end to end: the tail of a file larger than 2 GiB lands at its
+// offsets (a sparse file; the earlier tasks are marked done in the task file).
+TEST_F(DownloaderTest, DownloadsBeyondTwoGiB) {
+    const std::int64_t size = (std::int64_t{2} << 30) + 3 * MiB / 2 + 7;
+    server.serveGenerated("/big.bin", size);
+    {
+        CDownloadTaskManager tasks(server.url("/big.bin"), local, local + ".xml", reporter);
+        ASSERT_EQ(tasks.generateDownloadTask(false, ""), ERRORCODE_OK);
+        for (const auto& t : tasks.allTasks()) {
+            if (t->StartPos < (std::int64_t{2} << 30) - 2 * MiB) {
+                t->DownloadedPos = t->EndPos;
+                t->TaskStatus = TASK_FINISHED;
+            }
+        }
+        tasks.saveTaskInfo();
+    }
+    auto d = downloader("/big.bin");
+    ASSERT_EQ(run(*d), ERRORCODE_OK);
+    EXPECT_EQ(static_cast<std::int64_t>(std::filesystem::file_size(local)), size);
+    std::ifstream in(local, std::ios::binary);
+    const std::int64_t tail = (std::int64_t{2} << 30) - 2 * MiB;
+    in.seekg(tail);
+    std::string got(static_cast<std::size_t>(size - tail), '\0');
+    in.read(got.data(), static_cast<std::streamsize>(got.size()));
+    EXPECT_TRUE(got == TestHttpServer::GeneratedContent(tail, got.size()));
+    EXPECT_EQ(rangesRequested().size(), 3u);
+    EXPECT_EQ(rangesRequested().count("/big.bin bytes=2147483648-" + std::to_string(size)), 1u);
+}
+
+TEST_F(DownloaderTest, FailedInitialisationKeepsTheTaskFile) {
+    auto noFolder = std::make_unique<CDownloader>(server.url("/x"), dir.file("missing/setup.bin"),
+                                                  dir.file("missing/setup.bin.xml"), 10, reporter, timeouts);
+    EXPECT_EQ(run(*noFolder), ERRORCODE_LOCAL_FILE);
+
+    // A resumable download whose server cannot be reached right now: the probe fails,
+    // and the task file it could resume from later must survive.
+    server.serveGenerated("/setup.bin", 6 * MiB);
+    {
+        auto d = downloader("/setup.bin");
+        d->downloadInit(false, "Download");
+        d->startDownload();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        d->stopDownload();
+        d->waitForDriver();
+    }
+    const std::string saved = ReadFile(local + ".xml");
+    ASSERT_NE(saved.find("<Task>"), std::string::npos);
+    TestHttpServer::FileOptions down;
+    down.status = 503;
+    server.setOptions("/setup.bin", down);
+    LogCapture log;
+    auto d = downloader("/setup.bin");
+    EXPECT_EQ(run(*d), ERRORCODE_CONTENT_LENGTH);
+    EXPECT_TRUE(log.has(" [Error]: error to loadDownloadTask"));
+    EXPECT_TRUE(log.has(kStopped));
+    EXPECT_EQ(ReadFile(local + ".xml"), saved);
+}
+
+TEST_F(DownloaderTest, PercentIsCutToTwoDecimals) {
+    server.serveGenerated("/setup.bin", 5 * MiB);
+    {
+        CDownloadTaskManager tasks(server.url("/setup.bin"), local, local + ".xml", reporter);
+        ASSERT_EQ(tasks.generateDownloadTask(false, ""), ERRORCODE_OK);
+        auto& all = tasks.allTasks();
+        all[0]->DownloadedPos = all[0]->EndPos;  // MiB
+        all[1]->DownloadedPos = all[1]->EndPos;  // MiB
+        all[2]->DownloadedPos = all[2]->StartPos + MiB / 2 + 2;  // with the +1 of five tasks: 2.5 MiB + 5
+        tasks.saveTaskInfo();
+    }
+    auto d = downloader("/setup.bin");
+    ASSERT_EQ(d->downloadInit(false, "Download"), ERRORCODE_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    d->updateDownloadInfo();
+    DownloadInfo info = d->downloadInfo();
+    EXPECT_EQ(info.downloaded, 5 * MiB / 2 + 5);
+    EXPECT_EQ(info.percent, 50.0);
+    EXPECT_GT(info.elapsed, 0);
+    EXPECT_EQ(info.averageSpeed(), info.downloaded / info.elapsed * 1000);
+    // A second update within the same tick changes nothing.
+    for (int i = 0; i < 1000; ++i) {
+        const DownloadInfo before = d->downloadInfo();
+        d->updateDownloadInfo();
+        const DownloadInfo after = d->downloadInfo();
+        if (after.tick == before.tick) {
+            EXPECT_EQ(after.elapsed, before.elapsed);
+            EXPECT_EQ(d->taskManager().downloadTime(), before.elapsed);
+            break;
+        }
+    }
+    d->stopDownload();
+    d->waitForDriver();
+}
+
+}  // namespace
