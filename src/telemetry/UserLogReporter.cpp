@@ -147,14 +147,17 @@ void UserLogReporter::SetChannelInfo(int siteId, const std::string& productName,
 
 int UserLogReporter::ReportEvent(const std::string& category, const std::string& action, const std::string& label,
                                  bool immediate) {
+    // From here on only the shared state is used, so a reporter destroyed while an
+    // immediate send waits or runs leaves that send intact.
+    std::shared_ptr<Core> core = core_;
     AnalyticsEvent event{category, action, label};
     if (!immediate) {
-        core_->Enqueue(std::move(event));
+        core->Enqueue(std::move(event));
         return 0;
     }
-    std::shared_ptr<IWebLog> client = core_->Client();
+    std::shared_ptr<IWebLog> client = core->Client();
     if (!client) return -1;
-    return core_->Send(*client, event);
+    return core->Send(*client, event);
 }
 
 std::string UserLogReporter::BuildCustomDimensions() const { return core_->CustomDimensions(); }

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -140,6 +141,9 @@ const char* FakeMakerService::DefaultDownloaderReply() {
 FakeMakerService::FakeMakerService() : server_(std::make_unique<httplib::Server>()) {
     // Hangs and kept-alive connections each hold a worker; leave room for both.
     server_->new_task_queue = [] { return new httplib::ThreadPool(16); };
+    // Headers and body leave in separate writes; without this every answer on a kept-alive
+    // connection waits for the client's delayed acknowledgement.
+    server_->set_tcp_nodelay(true);
     routes_[Endpoint::ServiceLocator];
     routes_[Endpoint::QueryUser].body = "20240001";
     routes_[Endpoint::QueryDownloader] = {Behaviour::Answer, DefaultDownloaderReply(), "application/xml"};
@@ -164,9 +168,18 @@ FakeMakerService::FakeMakerService() : server_(std::make_unique<httplib::Server>
     port_ = server_->bind_to_any_port("127.0.0.1");
     if (port_ <= 0) throw std::runtime_error("FakeMakerService: cannot listen on 127.0.0.1");
     routes_[Endpoint::ServiceLocator].body = BaseUrl();
-    thread_ = std::thread([this] { server_->listen_after_bind(); });
-    // Accepting starts once the listener thread runs; the port is already bound, so a
-    // client that connects earlier simply waits in the backlog.
+    auto listenEnded = std::make_shared<std::atomic<bool>>(false);
+    thread_ = std::thread([this, listenEnded] {
+        server_->listen_after_bind();
+        *listenEnded = true;
+    });
+    // A stop before the server loop runs would be ignored by the server and leave Stop()
+    // waiting forever, so the service is only handed out once it runs.
+    while (!server_->is_running() && !*listenEnded) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!server_->is_running()) {
+        thread_.join();
+        throw std::runtime_error("FakeMakerService: the server loop did not start");
+    }
 }
 
 FakeMakerService::~FakeMakerService() { Stop(); }
@@ -235,6 +248,14 @@ void FakeMakerService::SetHangLimit(std::chrono::milliseconds limit) {
     hangLimit_ = limit;
 }
 
+void FakeMakerService::ReleaseHangs() {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        ++hangGeneration_;
+    }
+    changed_.notify_all();
+}
+
 std::vector<FakeMakerService::Request> FakeMakerService::Requests() const {
     std::lock_guard<std::mutex> hold(mutex_);
     return requests_;
@@ -286,7 +307,8 @@ void FakeMakerService::Handle(Endpoint endpoint, const httplib::Request& req, ht
     changed_.notify_all();
     const Route route = routes_[endpoint];
     if (route.behaviour == Behaviour::Hang) {
-        changed_.wait_for(hold, hangLimit_, [this] { return stopping_; });
+        const unsigned generation = hangGeneration_;
+        changed_.wait_for(hold, hangLimit_, [&] { return stopping_ || hangGeneration_ != generation; });
     }
     hold.unlock();
 

@@ -80,6 +80,8 @@ public:
     void SetReply(Endpoint endpoint, std::string body, std::string contentType = "text/plain");
     void SetBehaviour(Endpoint endpoint, Behaviour behaviour);
     void SetHangLimit(std::chrono::milliseconds limit);
+    // Lets every request hanging now answer (normally) at once.
+    void ReleaseHangs();
 
     std::vector<Request> Requests() const;
     std::vector<Request> Requests(Endpoint endpoint) const;
@@ -112,6 +114,7 @@ private:
     std::vector<Request> requests_;
     std::chrono::milliseconds hangLimit_{5000};
     bool stopping_ = false;
+    unsigned hangGeneration_ = 0;  // bumped by ReleaseHangs
 };
 
 }  // namespace qvtest
