@@ -3,15 +3,13 @@
 
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
+#include "platform/Process.h"
 #include "ui/x11/X11EventLoop.h"
 #include "ui/x11/X11SystemMessageBox.h"
 #include "ui/x11/X11Window.h"
@@ -119,7 +117,7 @@ TEST_F(X11Backend, TimerFiresAtItsPeriodUntilKilled) {
 }
 
 TEST_F(X11Backend, AnotherConnectionFindsTheWindowByClassUntilItIsDestroyed) {
-    const std::string cls = "QV_TEST_FIND_" + std::to_string(::getpid());
+    const std::string cls = "QV_TEST_FIND_" + std::to_string(platform::CurrentProcessId());
     RecordingWindow window;
     ASSERT_TRUE(window.Create(Params(cls)));
     window.Show(true, false);
@@ -141,12 +139,9 @@ TEST_F(X11Backend, PresentedPixelsReachTheScreen) {
     window.SetTimer(kStopTimer, 300);
     loop().Run();
     ASSERT_GT(window.paints, 0);
-    Display* display = loop().connection().display();
-    XImage* image = XGetImage(display, window.id(), 60, 40, 1, 1, AllPlanes, ZPixmap);
-    ASSERT_NE(image, nullptr);
-    unsigned long pixel = XGetPixel(image, 0, 0);
-    XDestroyImage(image);
-    EXPECT_EQ(pixel & 0xFFFFFF, 0x20A040u);
+    std::uint32_t pixel = 0;
+    ASSERT_TRUE(window.ReadBackPixel(60, 40, pixel));
+    EXPECT_EQ(pixel, 0x20A040u);
 }
 
 TEST_F(X11Backend, CentreUsesTheWorkArea) {

@@ -295,6 +295,15 @@ void X11Window::Present(const std::uint8_t* pixels, int width, int height, int s
     XDestroyImage(image);
 }
 
+bool X11Window::ReadBackPixel(int x, int y, std::uint32_t& rgb) const {
+    if (!window_ || x < 0 || y < 0 || x >= width_ || y >= height_) return false;
+    XImage* image = XGetImage(connection_->display(), window_, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return false;
+    rgb = static_cast<std::uint32_t>(XGetPixel(image, 0, 0) & 0xFFFFFF);
+    XDestroyImage(image);
+    return true;
+}
+
 void X11Window::OnMessage(std::uint32_t message, std::uintptr_t, std::intptr_t) {
     if (message == WM_CLOSE_WITH_CODE) DestroyWindow();
 }

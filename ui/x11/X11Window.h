@@ -89,6 +89,9 @@ public:
     // Copies premultiplied ARGB32 pixels (cairo's image format) onto the window.
     void Present(const std::uint8_t* pixels, int width, int height, int stride);
 
+    // What the server shows at a window pixel, as 0xRRGGBB (pixel probes and diagnostics).
+    bool ReadBackPixel(int x, int y, std::uint32_t& rgb) const;
+
     void SetTimer(std::uint32_t id, std::uint32_t periodMs);
     void KillTimer(std::uint32_t id);
 
