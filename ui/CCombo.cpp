@@ -1,6 +1,7 @@
 #include "ui/CCombo.h"
 
 #include <algorithm>
+#include <string>
 
 #include "ui/CControlHost.h"
 #include "ui/CListLabelElement.h"
@@ -22,6 +23,7 @@ void CCombo::SetAttribute(std::string_view name, std::string_view value) {
     if (name == "dropboxsize") dropBoxSize_ = ParseSize(value);
     else if (name == "textpadding") textPadding_ = ParseRect(value);
     else if (name == "font") font_ = ParseInt(value, -1);
+    else if (name == "itemfont") itemFont_ = ParseInt(value, -1);
     else if (name == "textcolor") color(textColor_);
     else if (name == "itemtextcolor") color(itemTextColor_);
     else if (name == "itembkcolor") color(itemBkColor_);
@@ -140,6 +142,7 @@ void CCombo::LayoutDropListText(ITextMeasurer& measurer) {
         else if (i == curSel_) item->SetColors(itemSelectedTextColor_, itemSelectedBkColor_);
         else if (i == hotItem_) item->SetColors(itemHotTextColor_, itemHotBkColor_);
         else item->SetColors(itemTextColor_, itemBkColor_);
+        if (itemFont_ >= 0) item->SetAttribute("font", std::to_string(itemFont_));
         item->LayoutText(measurer);
     }
 }

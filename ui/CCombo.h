@@ -52,6 +52,7 @@ private:
     TRect dropRect_;
     CTextLayout textLayout_;
     int font_ = -1;
+    int itemFont_ = -1;
     TColor textColor_ = 0xFF000000;
     TColor itemTextColor_ = 0xFF000000;
     TColor itemSelectedTextColor_ = 0xFF000000;

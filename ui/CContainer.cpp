@@ -38,6 +38,14 @@ int CContainer::GetItemIndex(const CControl* child) const {
 void CContainer::SetHost(CControlHost* host, CControl* parent) {
     CControl::SetHost(host, parent);
     for (auto& c : children_) c->SetHost(host, this);
+    if (vscroll_ && host != nullptr && orientation_ == Orientation::ORIENT_VERTICAL) {
+        // The bar takes its look from the window's "VScrollBar" default.
+        if (!vbar_) {
+            vbar_ = std::make_unique<CScrollBar>(*this);
+            if (const std::string* look = host->GetDefaultAttributes("VScrollBar")) vbar_->ApplyAttributeList(*look);
+        }
+        vbar_->SetHost(host, this);
+    }
 }
 
 void CContainer::ForEach(const std::function<void(CControl&)>& visit) {
@@ -47,6 +55,7 @@ void CContainer::ForEach(const std::function<void(CControl&)>& visit) {
 
 CControl* CContainer::FindControlAt(TPoint p) {
     if (!visible_ || !pos_.Contains(p)) return nullptr;
+    if (vbar_ && scrollRange_ > 0 && vbar_->GetPos().Contains(p)) return vbar_.get();
     // Later children paint over earlier ones, so they are asked first.
     for (auto it = children_.rbegin(); it != children_.rend(); ++it) {
         if (CControl* hit = (*it)->FindControlAt(p)) return hit;
@@ -147,6 +156,12 @@ void CContainer::LayoutChildren(const TRect& inner) {
         // The content shrank under the scroll position: place again from the clamped one.
         scrollPos_ = scrollRange_;
         LayoutChildren(inner);
+        return;
+    }
+    if (vbar_) {
+        // Along the right edge, over the content's right inset.
+        vbar_->SetPos(scrollRange_ > 0 ? TRect{pos_.right - vbar_->Width(), inner.top, pos_.right, inner.bottom}
+                                       : TRect{});
     }
 }
 
@@ -155,16 +170,6 @@ void CContainer::SetScrollPos(int pos) {
     if (pos == scrollPos_) return;
     scrollPos_ = pos;
     NeedLayout();
-}
-
-TRect CContainer::GetThumbRect() const {
-    if (scrollRange_ <= 0 || pos_.Height() <= 0) return {};
-    const int track = pos_.Height();
-    const int content = track + scrollRange_;
-    int thumb = std::max(16, static_cast<int>(static_cast<long long>(track) * track / content));
-    thumb = std::min(thumb, track);
-    int top = pos_.top + static_cast<int>(static_cast<long long>(track - thumb) * scrollPos_ / scrollRange_);
-    return {pos_.right - kScrollBarWidth, top, pos_.right, top + thumb};
 }
 
 void CContainer::Paint(IPainter& painter) {
@@ -177,8 +182,7 @@ void CContainer::Paint(IPainter& painter) {
     for (auto& c : children_) {
         if (c->IsVisible() && !c->GetPos().Intersect(pos_).IsEmpty()) c->Paint(painter);
     }
-    TRect thumb = GetThumbRect();
-    if (!thumb.IsEmpty()) painter.FillRect(thumb, 0x80808080);
+    if (vbar_ && scrollRange_ > 0) vbar_->Paint(painter);
     PaintBorder(painter);
     painter.PopClip();
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ui/CControl.h"
+#include "ui/CScrollBar.h"
 
 namespace SkinUI {
 
@@ -42,10 +43,9 @@ public:
     int GetScrollRange() const { return scrollRange_; }
     // Window thread. Clamped to 0..range; relayouts.
     void SetScrollPos(int pos);
-    // The scroll bar thumb in window coordinates; empty when nothing scrolls.
-    TRect GetThumbRect() const;
+    // The vertical scroll bar (with vscrollbar="true" inside a window), or null.
+    CScrollBar* GetVScrollBar() const { return vbar_.get(); }
 
-    static constexpr int kScrollBarWidth = 8;
     static constexpr int kWheelStep = 40;
 
 protected:
@@ -59,6 +59,7 @@ protected:
     bool vscroll_ = false;
     int scrollPos_ = 0;
     int scrollRange_ = 0;
+    std::unique_ptr<CScrollBar> vbar_;
 };
 
 }  // namespace SkinUI

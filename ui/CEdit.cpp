@@ -24,6 +24,8 @@ std::size_t NextBoundary(const std::string& t, std::size_t at) {
 void CEdit::SetAttribute(std::string_view name, std::string_view value) {
     if (name == "readonly") {
         readOnly_ = ParseBool(value);
+    } else if (name == "focusbordercolor") {
+        focusBorderColor_ = ParseColor(value).value_or(0);
     } else if (name == "nativebkcolor") {
         nativeBkColor_ = ParseColor(value).value_or(0);
     } else {
@@ -106,6 +108,16 @@ void CEdit::LayoutText(ITextMeasurer& measurer) {
     int x = box.left + measurer.TextWidth(font, std::string_view(text_).substr(0, std::min(caret_, text_.size())));
     int top = box.top + (box.Height() - lineHeight) / 2;
     caretRect_ = {x, top, x + 1, top + lineHeight};
+}
+
+void CEdit::PaintBorder(IPainter& painter) {
+    if (IsFocused() && focusBorderColor_ != 0) {
+        TRect widths = borderSize_;
+        if ((widths.left | widths.top | widths.right | widths.bottom) == 0) widths = {1, 1, 1, 1};
+        painter.DrawBorder(pos_, widths, focusBorderColor_);
+        return;
+    }
+    CLabel::PaintBorder(painter);
 }
 
 void CEdit::PaintText(IPainter& painter) {

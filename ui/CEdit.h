@@ -27,12 +27,14 @@ public:
 
 protected:
     void PaintText(IPainter& painter) override;
+    void PaintBorder(IPainter& painter) override;
 
 private:
     bool readOnly_ = false;
     std::size_t caret_ = 0;
     TRect caretRect_;
     TColor nativeBkColor_ = 0;
+    TColor focusBorderColor_ = 0;
 };
 
 }  // namespace SkinUI

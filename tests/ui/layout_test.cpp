@@ -79,7 +79,8 @@ TEST_F(LayoutTest, FixedHeightAndVisibilityChangesRelayout) {
 
 TEST_F(LayoutTest, TabPagesShareOneRectangleAndScrollingContainersClampTheirPosition) {
     Load(
-        "<Window size=\"100,100\"><TabLayout name=\"tabs\" inset=\"1,1,1,1\">"
+        "<Window size=\"100,100\"><Default name=\"VScrollBar\" value=\"width=&quot;14&quot;\"/>"
+        "<TabLayout name=\"tabs\" inset=\"1,1,1,1\">"
         "<VerticalLayout name=\"p0\" vscrollbar=\"true\"><Control name=\"tall\" height=\"250\"/>"
         "<Control name=\"after\" height=\"10\"/></VerticalLayout>"
         "<VerticalLayout name=\"p1\" padding=\"5,5,5,5\"/></TabLayout></Window>");
@@ -95,7 +96,27 @@ TEST_F(LayoutTest, TabPagesShareOneRectangleAndScrollingContainersClampTheirPosi
     p0->SetScrollPos(10000);
     host_->UpdateLayout();
     EXPECT_EQ(Pos("after").bottom, 99);
-    EXPECT_FALSE(p0->GetThumbRect().IsEmpty());
+
+    // The bar along the right edge, as wide as the window's VScrollBar default says; its
+    // thumb is at the bottom now and dragging it to the top scrolls back to the start.
+    CScrollBar* bar = p0->GetVScrollBar();
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->GetPos(), (TRect{85, 1, 99, 99}));
+    TRect thumb = bar->ThumbRect();
+    EXPECT_EQ(thumb.bottom, 99);
+    EXPECT_EQ(thumb.Height(), 98 * 98 / 260);
+    TPoint grab{92, (thumb.top + thumb.bottom) / 2};
+    EXPECT_EQ(host_->FindControlAt(grab), bar);
+    EXPECT_EQ(host_->HitTest(grab, false), HitArea::HIT_CLIENT);
+    host_->OnButtonDown(grab);
+    host_->OnMouseMove({92, grab.y - 1000});
+    host_->OnButtonUp({92, grab.y - 1000});
+    host_->UpdateLayout();
+    EXPECT_EQ(p0->GetScrollPos(), 0);
+    // A press on the rail below the thumb scrolls a page.
+    host_->OnButtonDown({92, 95});
+    host_->OnButtonUp({92, 95});
+    EXPECT_EQ(p0->GetScrollPos(), 98);
 }
 
 }  // namespace
