@@ -249,6 +249,15 @@ int CConfigure::loadFromControls(const ControlTextLookup& controlText) {
     return 1;
 }
 
+int CConfigure::loadConfiguration(const ControlTextLookup& controlText) {
+    for (int attempt = 0; attempt < kServiceAttempts && loadState != CONFIG_LOADED; ++attempt) {
+        getDownloaderInfo();
+        parseDownloaderInfo();
+    }
+    if (loadState != CONFIG_LOADED) loadFromControls(controlText);
+    return loadSource;
+}
+
 void CConfigure::RebuildRemotePaths() {
     remotePaths.clear();
     if (!Download_url.empty()) remotePaths.push_back(Download_url);

@@ -40,6 +40,9 @@ public:
     int loadFromControls(const ControlTextLookup& controlText);
     // Writes the configuration to the process log. Returns 1.
     int printContent() const;
+    // The main window's order: up to kServiceAttempts service queries, each followed by
+    // parsing its reply, stopping once loaded; then the labels. Returns the load source.
+    int loadConfiguration(const ControlTextLookup& controlText);
     // The lines printContent writes, in order.
     std::vector<std::string> ContentLines() const;
 
@@ -48,7 +51,6 @@ public:
     // The query log's path.
     static std::string QueryLogPath();
 
-    // The main window's order: up to three service attempts, then the skin labels.
     static constexpr int kServiceAttempts = 3;
 
 private:
