@@ -13,10 +13,7 @@ mkdir -p "$OUT/obj" "$OUT/corpus/package" "$OUT/corpus/markup" "$OUT/artifacts"
 CXX=${CXX:-clang++}
 FLAGS=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
        -I"$ROOT" -I"$ROOT/src" -DELPP_THREAD_SAFE -DELPP_NO_DEFAULT_LOG_FILE -DELPP_DISABLE_DEFAULT_CRASH_HANDLING)
-SOURCES=(ui/UiTypes.cpp ui/CZipArchive.cpp ui/CSkinPackage.cpp ui/CMarkup.cpp ui/CRichText.cpp ui/TImageRef.cpp
-         ui/CControl.cpp ui/CControlHost.cpp ui/CCombo.cpp ui/CContainer.cpp ui/CScrollBar.cpp ui/CListLabelElement.cpp ui/CLabel.cpp
-         ui/CTextLayout.cpp ui/CRenderer.cpp ui/CImageCache.cpp ui/CImage.cpp platform/Clock.cpp
-         src/log/ProcessLogger.cpp fuzz/FuzzStubs.cpp)
+SOURCES=(ui/*.cpp platform/Clock.cpp src/log/ProcessLogger.cpp fuzz/FuzzStubs.cpp)
 
 objects=()
 for src in "${SOURCES[@]}"; do

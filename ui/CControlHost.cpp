@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "ui/CCombo.h"
 #include "ui/CControl.h"
+#include "ui/CLayoutBuilder.h"
 
 namespace SkinUI {
 
@@ -60,6 +61,18 @@ void CControlHost::SetWindowAttribute(std::string_view name, std::string_view va
     } else if (name == "linkhoverfontcolor") {
         a.linkHoverColor = ParseColor(value).value_or(0);
     }
+}
+
+bool CControlHost::LoadLayout(std::string_view file, ILayoutBuilderCallback* callback, std::string* error) {
+    CLayoutBuilder builder(package_, callback);
+    std::unique_ptr<CControl> root = builder.Build(file, this);
+    if (!root) {
+        if (error != nullptr) *error = builder.LastError();
+        return false;
+    }
+    AttachRoot(std::move(root));
+    if (attributes_.size.cx > 0 && attributes_.size.cy > 0) SetClientSize(attributes_.size);
+    return true;
 }
 
 void CControlHost::AttachRoot(std::unique_ptr<CControl> root) {

@@ -39,6 +39,7 @@ namespace SkinUI {
 class CControl;
 class CCombo;
 class CSkinPackage;
+class ILayoutBuilderCallback;
 
 // Attributes of the `Window` element.
 struct TWindowAttributes {
@@ -92,6 +93,10 @@ public:
     void SetWindowAttribute(std::string_view name, std::string_view value);
 
     // --- tree ----------------------------------------------------------------------------
+    // Builds `file` of the host's package into this window: registers the `Window`
+    // attributes and resources, attaches the tree and takes the `size` attribute as the
+    // client size. False (nothing attached) with `error` set when the file does not build.
+    bool LoadLayout(std::string_view file, ILayoutBuilderCallback* callback = nullptr, std::string* error = nullptr);
     void AttachRoot(std::unique_ptr<CControl> root);
     CControl* GetRoot() const { return root_.get(); }
     // The control of this exact name (letter case counts), hidden and disabled included.

@@ -32,12 +32,10 @@ protected:
     void SetUp() override {
         package_ = CSkinPackage::OpenFolder(kFixtures);
         host_ = std::make_unique<CControlHost>(package_.get());
-        CLayoutBuilder builder(package_.get());
-        auto root = builder.Build("Window.xml", host_.get());
-        ASSERT_NE(root, nullptr) << builder.LastError();
-        host_->AttachRoot(std::move(root));
+        std::string error;
+        ASSERT_TRUE(host_->LoadLayout("Window.xml", nullptr, &error)) << error;
+        ASSERT_EQ(host_->GetClientSize(), (TSize{300, 200}));
         host_->SetTextMeasurer(&measurer_);
-        host_->SetClientSize(host_->WindowAttributes().size);
         host_->AddNotifier(&recorder_);
         host_->UpdateLayout();
         host_->TakeDirtyArea();
