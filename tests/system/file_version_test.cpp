@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -22,8 +23,13 @@ using platform::ParseFileVersion;
 namespace {
 
 std::vector<std::uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    // One read: the executables are tens of megabytes and every test process loads them.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::streamoff>(0, in.tellg())));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(0, in.gcount())));
+    return bytes;
 }
 
 void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
@@ -43,7 +49,7 @@ protected:
         const std::string cmd = "python3 '" QV_SOURCE_DIR "/tests/fixtures/pe/make_pe.py' '" + out + "' --version 1.2.3.4";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
         pe_ = ReadAll(out);
-        elf_ = ReadAll(QV_SETUP_TOOL);
+        elf_ = ReadAll(QV_SETUP_EXE);
     }
     static void TearDownTestSuite() { fs::remove_all(dir_); }
 
