@@ -47,8 +47,10 @@ int RunSysinfo(const std::vector<std::string>& args) {
     const bool wow64 = FuntionImpl::IsWow64();
     Line("os_name", os);
     Line("wow64", wow64 ? "yes" : "no");
-    // The form the installer's logs and analytics carry.
-    Line("os_name_with_bits", os + (wow64 ? " 64bit" : " 32bit"));
+    // The form the installer's logs and analytics carry; the suffix names the system's
+    // width, which a 64-bit build implies and a 32-bit build learns from WOW64.
+    const bool system64 = sizeof(void*) == 8 || wow64;
+    Line("os_name_with_bits", os + (system64 ? " 64bit" : " 32bit"));
 
     const auto setting = platform::UserUiLanguageSetting();
     Line("locale_env", setting.variable.empty() ? "(none set)" : setting.variable + "=" + setting.value);
