@@ -78,7 +78,9 @@ bool CControlHost::LoadLayout(std::string_view file, ILayoutBuilderCallback* cal
 void CControlHost::AttachRoot(std::unique_ptr<CControl> root) {
     {
         StateGuard guard(this);
-        focus_ = hot_ = pressed_ = nullptr;
+        focus_ = nullptr;
+        hot_ = nullptr;
+        pressed_ = nullptr;
         openCombo_ = nullptr;
         root_ = std::move(root);
         if (root_) root_->SetHost(this, nullptr);
@@ -111,7 +113,7 @@ void CControlHost::UpdateLayout() {
         // 1. Rectangles, top-down from the client area.
         root_->SetPos({0, 0, clientSize_.cx, clientSize_.cy});
         laidOut = true;
-        if (openCombo_ != nullptr) openCombo_->LayoutDropList(clientSize_);
+        if (CCombo* combo = openCombo_) combo->LayoutDropList(clientSize_);
     }
     // 2. Texts placed in the rectangles, where they or the rectangles changed.
     if ((laidOut || textLayoutNeeded_.exchange(false)) && root_ && measurer_ != nullptr) {
@@ -119,7 +121,7 @@ void CControlHost::UpdateLayout() {
         root_->ForEach([&](CControl& c) {
             if (laidOut || c.IsTextDirty()) c.LayoutText(*measurer_);
         });
-        if (openCombo_ != nullptr) openCombo_->LayoutDropListText(*measurer_);
+        if (CCombo* combo = openCombo_) combo->LayoutDropListText(*measurer_);
     }
 }
 
@@ -127,7 +129,7 @@ void CControlHost::Paint(IPainter& painter) {
     UpdateLayout();
     StateGuard guard(this);
     if (root_) root_->Paint(painter);
-    if (openCombo_ != nullptr) openCombo_->PaintDropList(painter);
+    if (CCombo* combo = openCombo_) combo->PaintDropList(painter);
 }
 
 void CControlHost::Invalidate(const TRect& rect) {
@@ -173,50 +175,54 @@ CControl* CControlHost::FindControlAt(TPoint pt) const {
     return root_ ? root_->FindControlAt(pt) : nullptr;
 }
 
+void CControlHost::RememberCursor(TPoint pt) {
+    // Written on the window thread only; locked because notifications from other threads read it.
+    StateGuard guard(this);
+    lastCursor_ = pt;
+}
+
 void CControlHost::SetHot(CControl* control) {
     if (control == hot_) return;
-    CControl* old = hot_;
-    hot_ = control;
+    CControl* old = hot_.exchange(control);
     if (old != nullptr) {
         TEvent leave;
         leave.type = EventType::EVENT_MOUSE_LEAVE;
         leave.pt = lastCursor_;
         old->DoEvent(leave);
     }
-    if (hot_ != nullptr) {
+    if (control != nullptr) {
         TEvent enter;
         enter.type = EventType::EVENT_MOUSE_ENTER;
         enter.pt = lastCursor_;
-        hot_->DoEvent(enter);
+        control->DoEvent(enter);
     }
 }
 
 void CControlHost::OnMouseMove(TPoint pt) {
-    lastCursor_ = pt;
-    if (openCombo_ != nullptr) {
-        openCombo_->SetHotItem(openCombo_->DropItemAt(pt));
+    RememberCursor(pt);
+    if (CCombo* combo = openCombo_) {
+        combo->SetHotItem(combo->DropItemAt(pt));
         return;
     }
     SetHot(FindControlAt(pt));
     TEvent move;
     move.type = EventType::EVENT_MOUSE_MOVE;
     move.pt = pt;
-    if (pressed_ != nullptr) {
-        pressed_->DoEvent(move);
-    } else if (hot_ != nullptr) {
-        hot_->DoEvent(move);
+    if (CControl* pressed = pressed_) {
+        pressed->DoEvent(move);
+    } else if (CControl* hot = hot_) {
+        hot->DoEvent(move);
     }
 }
 
 void CControlHost::OnMouseLeave() {
-    if (openCombo_ != nullptr) openCombo_->SetHotItem(-1);
+    if (CCombo* combo = openCombo_) combo->SetHotItem(-1);
     if (pressed_ == nullptr) SetHot(nullptr);
 }
 
 void CControlHost::OnButtonDown(TPoint pt) {
-    lastCursor_ = pt;
-    if (openCombo_ != nullptr) {
-        CCombo* combo = openCombo_;
+    RememberCursor(pt);
+    if (CCombo* combo = openCombo_) {
         int item = combo->DropItemAt(pt);
         CloseDropList();
         if (item >= 0) combo->SelectItem(item);
@@ -235,9 +241,8 @@ void CControlHost::OnButtonDown(TPoint pt) {
 }
 
 void CControlHost::OnButtonUp(TPoint pt) {
-    lastCursor_ = pt;
-    CControl* target = pressed_;
-    pressed_ = nullptr;
+    RememberCursor(pt);
+    CControl* target = pressed_.exchange(nullptr);
     if (target != nullptr) {
         TEvent up;
         up.type = EventType::EVENT_BUTTON_UP;
@@ -248,7 +253,7 @@ void CControlHost::OnButtonUp(TPoint pt) {
 }
 
 void CControlHost::OnMouseWheel(TPoint pt, int delta) {
-    lastCursor_ = pt;
+    RememberCursor(pt);
     if (openCombo_ != nullptr) return;
     TEvent wheel;
     wheel.type = EventType::EVENT_MOUSE_WHEEL;
@@ -263,20 +268,22 @@ bool CControlHost::OnKeyDown(Key key) {
         return true;
     }
     if (key == Key::KEY_RETURN) return false;
-    if (focus_ == nullptr) return false;
+    CControl* focus = focus_;
+    if (focus == nullptr) return false;
     TEvent ev;
     ev.type = EventType::EVENT_KEY_DOWN;
     ev.key = key;
-    focus_->DoEvent(ev);
+    focus->DoEvent(ev);
     return ev.handled;
 }
 
 void CControlHost::OnChar(std::string_view text) {
-    if (focus_ == nullptr || text.empty()) return;
+    CControl* focus = focus_;
+    if (focus == nullptr || text.empty()) return;
     TEvent ev;
     ev.type = EventType::EVENT_CHAR;
     ev.text.assign(text);
-    focus_->DoEvent(ev);
+    focus->DoEvent(ev);
 }
 
 HitArea CControlHost::HitTest(TPoint pt, bool maximized) const {
@@ -304,17 +311,16 @@ HitArea CControlHost::HitTest(TPoint pt, bool maximized) const {
 
 void CControlHost::SetFocus(CControl* control) {
     if (control == focus_) return;
-    CControl* old = focus_;
-    focus_ = control;
+    CControl* old = focus_.exchange(control);
     if (old != nullptr) {
         TEvent kill;
         kill.type = EventType::EVENT_KILL_FOCUS;
         old->DoEvent(kill);
     }
-    if (focus_ != nullptr) {
+    if (control != nullptr) {
         TEvent set;
         set.type = EventType::EVENT_SET_FOCUS;
-        focus_->DoEvent(set);
+        control->DoEvent(set);
     }
 }
 
@@ -328,8 +334,7 @@ void CControlHost::OpenDropList(CCombo* combo) {
 }
 
 void CControlHost::CloseDropList() {
-    if (openCombo_ == nullptr) return;
-    openCombo_ = nullptr;
+    if (openCombo_.exchange(nullptr) == nullptr) return;
     Invalidate({0, 0, clientSize_.cx, clientSize_.cy});
 }
 

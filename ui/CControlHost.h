@@ -160,6 +160,7 @@ public:
 private:
     bool OnWindowThread() const { return std::this_thread::get_id() == windowThread_; }
     void SetHot(CControl* control);
+    void RememberCursor(TPoint pt);
     void WakeBackend();
 
     const CSkinPackage* package_;
@@ -179,10 +180,11 @@ private:
     TRect dirty_;  // under stateLock_
     bool dirtyAll_ = false;
 
-    CControl* focus_ = nullptr;
-    CControl* hot_ = nullptr;
-    CControl* pressed_ = nullptr;
-    CCombo* openCombo_ = nullptr;
+    // Atomic: another thread may clear them by hiding a control (ControlHidden).
+    std::atomic<CControl*> focus_{nullptr};
+    std::atomic<CControl*> hot_{nullptr};
+    std::atomic<CControl*> pressed_{nullptr};
+    std::atomic<CCombo*> openCombo_{nullptr};
     TPoint lastCursor_;
 
     std::vector<INotifyListener*> listeners_;
