@@ -182,7 +182,11 @@ int WebLog::RefreshServiceUrl() {
     std::string body;
     if (HttpGetWithRetries(options_.endpoints.serviceLocatorUrl, body) != 0) return -1;
     if (!body.empty() && body.find("http") != std::string::npos) {
-        baseUrl_ = body;
+        // Locator files are edited by hand and usually end in a line break, which would
+        // make every later request URL invalid: keep the address without surrounding blanks.
+        const auto first = body.find_first_not_of(" \t\r\n");
+        const auto last = body.find_last_not_of(" \t\r\n");
+        baseUrl_ = body.substr(first, last - first + 1);
     } else {
         baseUrl_ = options_.endpoints.serviceBaseUrl;
     }

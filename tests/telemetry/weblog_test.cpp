@@ -121,9 +121,9 @@ TEST_F(WebLogTest, FailedAnswersAreRetriedThreeTimesAndA404BodyIsNoReply) {
 
 TEST_F(WebLogTest, ServiceLocatorDecidesTheBaseUrl) {
     WebLog client(Options());
-    // A body naming a service is taken whole, line break included.
-    const std::string named = service_.BaseUrl() + "/elsewhere\n";
-    service_.SetReply(Endpoint::ServiceLocator, named);
+    // A body naming a service is taken whole, without the line break a hand-edited file ends in.
+    const std::string named = service_.BaseUrl() + "/elsewhere";
+    service_.SetReply(Endpoint::ServiceLocator, named + "\r\n");
     EXPECT_EQ(client.RefreshServiceUrl(), 0);
     EXPECT_EQ(client.ServiceBaseUrl(), named);
     // A body without "http" selects the default base.
