@@ -118,8 +118,10 @@ void CControlHost::UpdateLayout() {
     // 2. Texts placed in the rectangles, where they or the rectangles changed.
     if ((laidOut || textLayoutNeeded_.exchange(false)) && root_ && measurer_ != nullptr) {
         textLayoutNeeded_ = false;
+        // Hidden texts (the licence holders of a never-shown page) wait until they show:
+        // showing a control relayouts, which places them then.
         root_->ForEach([&](CControl& c) {
-            if (laidOut || c.IsTextDirty()) c.LayoutText(*measurer_);
+            if ((laidOut || c.IsTextDirty()) && c.IsVisibleInTree()) c.LayoutText(*measurer_);
         });
         if (CCombo* combo = openCombo_) combo->LayoutDropListText(*measurer_);
     }

@@ -105,7 +105,11 @@ public:
     // --- layout and painting (window thread) ---------------------------------------------
     void SetClientSize(TSize size);
     TSize GetClientSize() const { return clientSize_; }
-    void SetTextMeasurer(ITextMeasurer* measurer) { measurer_ = measurer; }
+    // Texts are placed again with the new measurer at the next layout pass.
+    void SetTextMeasurer(ITextMeasurer* measurer) {
+        measurer_ = measurer;
+        NeedLayout();
+    }
     ITextMeasurer* GetTextMeasurer() const { return measurer_; }
     void SetSink(IHostSink* sink) { sink_ = sink; }
     // Runs the layout pass (and places texts) when something asked for it.

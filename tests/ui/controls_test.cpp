@@ -7,6 +7,7 @@
 #include "ui/CCombo.h"
 #include "ui/CControlHost.h"
 #include "ui/CEdit.h"
+#include "ui/CLabel.h"
 #include "ui/CLayoutBuilder.h"
 #include "ui/CNotifyRouter.h"
 #include "ui/COption.h"
@@ -134,8 +135,15 @@ TEST_F(ControlsTest, TabPagesOutOfRangeOrUnchangedDoNothing) {
     EXPECT_TRUE(recorder_.got.empty());
     EXPECT_TRUE(host_->FindControl("page1")->IsVisible());
 
+    // Texts of a hidden page are placed only once the page shows.
+    auto* first = Find<CLabel>("part_first");
+    EXPECT_TRUE(first->GetTextLayout().Fragments().empty());
+
     EXPECT_TRUE(pages->SelectItem(0));
     EXPECT_EQ(recorder_.got, (std::vector<Received>{{"tabselect", "pages", 0, 1}}));
+    host_->UpdateLayout();
+    ASSERT_EQ(first->GetTextLayout().Fragments().size(), 1u);
+    EXPECT_EQ(first->GetTextLayout().Fragments()[0].text, "first");
     EXPECT_TRUE(host_->FindControl("page0")->IsVisible());
     EXPECT_FALSE(host_->FindControl("page1")->IsVisible());
     EXPECT_FALSE(host_->FindControl("page2")->IsVisible());
