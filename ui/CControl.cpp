@@ -153,7 +153,8 @@ void CControl::SetEnabled(bool enabled) {
         enabled_ = enabled;
         if (!enabled && host_ != nullptr) host_->ControlHidden(this);
     }
-    Invalidate();
+    // The text colour may follow the state.
+    TextChanged();
 }
 
 bool CControl::IsFocused() const { return host_ != nullptr && host_->GetFocus() == this; }

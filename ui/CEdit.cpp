@@ -60,6 +60,18 @@ void CEdit::DoEvent(TEvent& event) {
         TextChanged();
         return;
     }
+    if (event.type == EventType::EVENT_SET_FOCUS) {
+        {
+            CControlHost::StateGuard guard(GetHost());
+            caret_ = text_.size();
+        }
+        TextChanged();
+        return;
+    }
+    if (event.type == EventType::EVENT_KILL_FOCUS) {
+        Invalidate();
+        return;
+    }
     if (event.type == EventType::EVENT_KEY_DOWN) {
         CControlHost::StateGuard guard(GetHost());
         std::size_t before = caret_;

@@ -214,7 +214,12 @@ bool CMarkup::Fail(MarkupError error, std::size_t at) {
     std::size_t newline = at == 0 ? std::string_view::npos : text_.rfind('\n', at - 1);
     std::size_t lineStart = newline == std::string_view::npos ? 0 : newline + 1;
     errorColumn_ = at - lineStart + 1;
-    errorContext_.assign(text_.substr(at, 20));
+    // A short, single-line excerpt: it ends up in log lines and tool output.
+    errorContext_.clear();
+    for (char c : text_.substr(at, 20)) {
+        if (c == '\n' || c == '\r') break;
+        errorContext_.push_back(static_cast<unsigned char>(c) < 0x20 ? '?' : c);
+    }
     return false;
 }
 

@@ -27,6 +27,9 @@ TEST(Markup, EveryMalformedFileStopsWithItsErrorAndPlace) {
         {"<Window size=650/>", "Expected attribute value", 1, 14},
         {"<Window>\n<Label text=\"never closed/>\n</Window>", "Error while parsing attribute string", 2, 14},
     };
+    CMarkup excerpt;
+    EXPECT_FALSE(excerpt.Load("<Window a='1\n2'/>"));
+    EXPECT_EQ(excerpt.ErrorMessage(), "Expected attribute value at line 1, column 11: '1");
     for (const auto& c : cases) {
         CMarkup m;
         EXPECT_FALSE(m.Load(c.text)) << c.text;
