@@ -5,3 +5,4 @@
 #include "FuntionImpl/ServiceControl.h"
 #include "FuntionImpl/PreInstallChecks.h"
 #include "FuntionImpl/RegistryHelpers.h"
+#include "FuntionImpl/VerifySignature.h"

@@ -1,0 +1,165 @@
+// Embedded signatures, checked hash-only, on fixtures signed at test time with a
+// throw-away certificate: Authenticode PE images (signed by osslsigncode, whose own
+// verdict every PE result must agree with) and shell installers with an appended CMS
+// signature.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "FuntionImpl/VerifySignature.h"
+#include "engine/EngineTestSupport.h"
+#include "platform/TrustVerifier.h"
+
+namespace {
+
+using enginetest::LogCapture;
+using enginetest::ReadFile;
+using enginetest::TempDir;
+
+std::string Quote(const std::string& text) { return "'" + text + "'"; }
+
+int RunShell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+class SignatureTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new TempDir();
+        const std::string script = std::string(QV_SOURCE_DIR) + "/tests/fixtures/signing/make_fixtures.sh";
+        ASSERT_EQ(RunShell(Quote(script) + " " + Quote(dir_->path().string())), 0) << "fixture signing failed";
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+    static std::string Fixture(const std::string& name) { return dir_->file(name); }
+
+    static TempDir* dir_;
+};
+TempDir* SignatureTest::dir_ = nullptr;
+
+enum class Verdict { Verified, NotSigned, Refused };
+
+struct Case {
+    const char* file;
+    Verdict verdict;
+    std::uint32_t status;  // 0 = any refusal status
+};
+
+const Case kCases[] = {
+    {"signed-sha256.exe", Verdict::Verified, platform::TRUST_STATUS_OK},
+    {"signed-sha1.exe", Verdict::Verified, platform::TRUST_STATUS_OK},
+    {"signed64.exe", Verdict::Verified, platform::TRUST_STATUS_OK},
+    {"unsigned.exe", Verdict::NotSigned, platform::TRUST_E_NOSIGNATURE},
+    {"unsigned64.exe", Verdict::NotSigned, platform::TRUST_E_NOSIGNATURE},
+    {"tampered-code.exe", Verdict::Refused, platform::TRUST_E_BAD_DIGEST},
+    {"tampered-signature.exe", Verdict::Refused, 0},
+    {"garbage-table.exe", Verdict::Refused, platform::CRYPT_E_ASN1_BADTAG},
+    {"truncated-table.exe", Verdict::Refused, platform::CRYPT_E_ASN1_BADTAG},
+    {"oversized-table.exe", Verdict::Refused, platform::CRYPT_E_ASN1_BADTAG},
+    {"installer-signed.sh", Verdict::Verified, platform::TRUST_STATUS_OK},
+    {"installer-tampered.sh", Verdict::Refused, 0},
+    {"installer-garbage.sh", Verdict::Refused, platform::CRYPT_E_ASN1_BADTAG},
+    {"installer-truncated.sh", Verdict::Refused, platform::CRYPT_E_ASN1_BADTAG},
+    {"installer-hugelength.sh", Verdict::Refused, platform::CRYPT_E_ASN1_BADTAG},
+    {"magic-only.sh", Verdict::NotSigned, platform::TRUST_E_NOSIGNATURE},
+    {"installer-content.sh", Verdict::NotSigned, platform::TRUST_E_NOSIGNATURE},
+    {"plain.txt", Verdict::NotSigned, platform::TRUST_E_NOSIGNATURE},
+};
+
+TEST_F(SignatureTest, VerdictsStatusesAndMessagesForEveryFixture) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = Fixture(c.file);
+        std::int32_t status = 1;
+        std::string message;
+        const bool ok = FuntionImpl::VerifyEmbeddedSignature(path, status, message);
+        EXPECT_EQ(ok, c.verdict == Verdict::Verified);
+        if (c.status != 0) {
+            EXPECT_EQ(static_cast<std::uint32_t>(status), c.status);
+        }
+        switch (c.verdict) {
+            case Verdict::Verified:
+                EXPECT_EQ(message, "The file \"" + path + "\" is signed and the signature was verified.");
+                break;
+            case Verdict::NotSigned:
+                EXPECT_EQ(message, "The file \"" + path + "\" is not signed.");
+                break;
+            case Verdict::Refused: {
+                EXPECT_NE(status, 0);
+                char expected[32];
+                std::snprintf(expected, sizeof expected, "Error is: 0x%x.", static_cast<unsigned>(status));
+                EXPECT_EQ(message, expected);
+                break;
+            }
+        }
+        // The in-memory reader (used by the fuzzer) reaches the same result.
+        const std::string bytes = ReadFile(path);
+        const auto fromBytes = platform::TrustVerifier().VerifyBytes(
+            {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+        EXPECT_EQ(static_cast<std::int32_t>(fromBytes.status), status);
+    }
+}
+
+TEST_F(SignatureTest, EveryPeVerdictAgreesWithOsslsigncode) {
+    int checked = 0;
+    for (const Case& c : kCases) {
+        const std::string name = c.file;
+        if (name.size() < 4 || name.substr(name.size() - 4) != ".exe") continue;
+        SCOPED_TRACE(name);
+        // The fixture certificate is its own root for osslsigncode, which builds chains;
+        // our check builds none, so both judge only the signature and the image hash.
+        const int theirs = RunShell("osslsigncode verify -in " + Quote(Fixture(name)) + " -CAfile " +
+                               Quote(Fixture("cert.pem")) + " >/dev/null 2>&1");
+        EXPECT_EQ(FuntionImpl::VerifyEmbeddedSignature(Fixture(name)), theirs == 0);
+        ++checked;
+    }
+    EXPECT_GT(checked, 0);
+}
+
+TEST_F(SignatureTest, SignedShellInstallerStillRunsUnderSh) {
+    ASSERT_TRUE(FuntionImpl::VerifyEmbeddedSignature(Fixture("installer-signed.sh")));
+    const std::string output = Fixture("sh-output.txt");
+    EXPECT_EQ(RunShell("sh " + Quote(Fixture("installer-signed.sh")) + " /SILENT > " + Quote(output) + " 2>&1"), 0);
+    EXPECT_EQ(ReadFile(output), "fixture installer ran with: /SILENT\n");
+}
+
+TEST_F(SignatureTest, LogLineCarriesSignedStatusAndMessage) {
+    LogCapture log;
+    const std::string unsignedPe = Fixture("unsigned.exe");
+    const std::string missing = Fixture("no-such-file.exe");
+    EXPECT_FALSE(FuntionImpl::VerifyEmbeddedSignature(unsignedPe));
+    EXPECT_FALSE(FuntionImpl::VerifyEmbeddedSignature(missing));
+    EXPECT_TRUE(log.has(" VerifyEmbeddedSignature result is -2146762496, The file \"" + unsignedPe + "\" is not signed."));
+    EXPECT_TRUE(log.has(" VerifyEmbeddedSignature result is -2146762496, An unknown error occurred trying to verify "
+                        "the signature of the \"" + missing + "\" file."));
+}
+
+TEST(SignatureMessageTest, TableOfStatusesAndLongPaths) {
+    using FuntionImpl::TrustStatusMessage;
+    EXPECT_EQ(TrustStatusMessage("x", platform::TRUST_E_NOSIGNATURE, platform::TRUST_E_PROVIDER_UNKNOWN),
+              "The file \"x\" is not signed.");
+    EXPECT_EQ(TrustStatusMessage("x", platform::TRUST_E_EXPLICIT_DISTRUST, 0),
+              "The signature is present, but specifically disallowed.");
+    EXPECT_EQ(TrustStatusMessage("x", platform::TRUST_E_SUBJECT_NOT_TRUSTED, 0), "The signature is present, but not trusted.");
+    EXPECT_EQ(TrustStatusMessage("x", platform::CRYPT_E_SECURITY_SETTINGS, 0).substr(0, 28), "CRYPT_E_SECURITY_SETTINGS - ");
+    EXPECT_EQ(TrustStatusMessage("x", 0x80096010u, 0), "Error is: 0x80096010.");
+    // A message never exceeds 255 characters and never splits a character.
+    std::string longPath;
+    for (int i = 0; i < 300; ++i) longPath += "\xC3\xA9";  // é
+    const std::string message = TrustStatusMessage(longPath, 0, 0);
+    std::size_t points = 0;
+    for (unsigned char ch : message) points += (ch & 0xC0) != 0x80;
+    EXPECT_EQ(points, 255u);
+    EXPECT_EQ(message.substr(0, 10), "The file \"");
+    EXPECT_NE(static_cast<unsigned char>(message.back()) & 0xC0, 0xC0);
+}
+
+}  // namespace
