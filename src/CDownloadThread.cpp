@@ -24,6 +24,7 @@ int CDownloadThread::run() {
     }
     m_tool->setRangeTimeouts(m_timeouts);
     m_request = RangeRequest{};
+    const std::int64_t before = task->DownloadedPos.load();
     const CURLcode result = m_tool->httpDownloadContent(task->RemotePath, task->DownloadedPos.load(), task->EndPos, this);
     if (result != CURLE_OK && m_request.landedOnEnd) {
         // A chunk that ends exactly at EndPos leaves the byte at EndPos still to come for
@@ -34,7 +35,10 @@ int CDownloadThread::run() {
             task->DownloadedPos.store(task->EndPos - 1);
         }
     }
+    const bool progressed = task->DownloadedPos.load() != before;
     task->RequestTimes.fetch_add(1);
     task->TaskStatus.store(TASK_REQUESTED);
+    // The task is back with the driver; only this worker waits.
+    if (!progressed) pause(kPauseAfterNoProgressMs);
     return 1;
 }

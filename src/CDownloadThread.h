@@ -24,6 +24,11 @@ struct RangeRequest {
 
 class CDownloadThread : public CThread {
 public:
+    // A request that moved its task no further (refused connection, error status, a
+    // server ignoring Range) is followed by this pause, so that a dead server is asked
+    // a few times a second rather than thousands.
+    static constexpr int kPauseAfterNoProgressMs = 500;
+
     CDownloadThread(std::mutex& writeMutex, std::FILE* file, const RangeTimeouts& timeouts);
     ~CDownloadThread() override;
 

@@ -1,5 +1,7 @@
 #include "CThread.h"
 
+#include <chrono>
+
 CThread::CThread(std::mutex& writeMutex) : m_writeMutex(writeMutex) {}
 
 CThread::~CThread() {
@@ -46,6 +48,12 @@ void CThread::loop() {
             if (m_onReturn) m_onReturn();
         }
     }
+}
+
+void CThread::pause(int milliseconds) {
+    std::unique_lock<std::mutex> lock(m_eventMutex);
+    m_event.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                     [this] { return m_signalled || m_state.load() == STATE_STOP; });
 }
 
 void CThread::signal() {

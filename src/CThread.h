@@ -43,6 +43,9 @@ public:
     DownloadTask* task() const { return m_task.load(); }
     std::mutex& writeMutex() const { return m_writeMutex; }
 
+    // Waits up to `milliseconds` on the worker thread; a stop ends the wait early.
+    void pause(int milliseconds);
+
     // Called on the worker thread each time it has returned to idle; set before start().
     void setReturnListener(std::function<void()> listener) { m_onReturn = std::move(listener); }
 

@@ -1,0 +1,123 @@
+// setup-tool download as a user runs it: killed or interrupted in the middle, then run
+// again on the same file.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "CDownloadTaskManager.h"
+#include "EngineTestSupport.h"
+#include "support/TestHttpServer.h"
+
+using enginetest::ReadFile;
+using enginetest::RecordingReporter;
+using enginetest::TempDir;
+using qvtest::TestHttpServer;
+
+namespace {
+
+constexpr std::int64_t MiB = 1048576;
+
+class SetupToolDownload : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestHttpServer::FileOptions slow;
+        slow.bytesPerSecond = MiB;  // per response: about 10 MiB/s with ten workers
+        server.serveGenerated("/setup.bin", size, slow);
+    }
+    std::string command() const {
+        return std::string(QV_SETUP_TOOL) + " download " + server.url("/setup.bin") + " " + local;
+    }
+    // Starts the tool in the background; returns its process id.
+    std::string startInBackground() const {
+        const std::string pidFile = dir.file("pid");
+        const std::string line = "(" + command() + " > " + dir.file("out1.txt") + " 2>&1 & echo $! > " + pidFile + ")";
+        EXPECT_EQ(std::system(line.c_str()), 0);
+        std::string pid = ReadFile(pidFile);
+        while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
+        return pid;
+    }
+    static bool alive(const std::string& pid) {
+        return std::system(("kill -0 " + pid + " 2>/dev/null").c_str()) == 0;
+    }
+    // Bytes the task file records as downloaded, once it records at least `atLeast`.
+    std::int64_t waitForRecordedProgress(std::int64_t atLeast) {
+        for (int i = 0; i < 400; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            const std::int64_t recorded = recordedBytes();
+            if (recorded >= atLeast) return recorded;
+        }
+        ADD_FAILURE() << "no progress recorded in the task file";
+        return 0;
+    }
+    std::int64_t recordedBytes() {
+        CDownloadTaskManager saved(server.url("/setup.bin"), local, local + ".xml", reporter);
+        saved.readTaskInfo();
+        std::int64_t bytes = 0;
+        for (const auto& t : saved.allTasks()) {
+            bytes += t->DownloadedPos - t->StartPos + (t->DownloadedPos == t->EndPos && t->EndPos != size ? 1 : 0);
+        }
+        return bytes;
+    }
+    // Runs the tool to the end; the server must send exactly what the task file lacked.
+    void resumeAndCheck(std::int64_t recorded) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the old connections wind down
+        server.resetCounters();
+        server.setOptions("/setup.bin", {});
+        const std::string out = dir.file("out2.txt");
+        ASSERT_EQ(std::system((command() + " > " + out + " 2>&1").c_str()), 0) << ReadFile(out);
+        EXPECT_NE(ReadFile(out).find("resuming " + local), std::string::npos) << ReadFile(out);
+        EXPECT_NE(ReadFile(out).find("complete, size " + std::to_string(size)), std::string::npos) << ReadFile(out);
+        EXPECT_TRUE(ReadFile(local) == TestHttpServer::GeneratedContent(0, size));
+        EXPECT_EQ(server.bytesSent(), size - recorded);
+    }
+
+    TempDir dir;
+    TestHttpServer server;
+    RecordingReporter reporter;
+    std::string local = dir.file("setup.bin");
+    const std::int64_t size = 40 * MiB + 12345;
+};
+
+TEST_F(SetupToolDownload, KilledRunResumesAndFetchesOnlyWhatWasMissing) {
+    const std::string pid = startInBackground();
+    ASSERT_FALSE(pid.empty());
+    waitForRecordedProgress(size / 4);
+    ASSERT_EQ(std::system(("kill -KILL " + pid).c_str()), 0);
+    while (alive(pid)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const std::int64_t recorded = recordedBytes();
+    ASSERT_GT(recorded, 0);
+    ASSERT_LT(recorded, size);
+    resumeAndCheck(recorded);
+}
+
+TEST_F(SetupToolDownload, CtrlCStopsCleanlyAndSavesTheTaskFile) {
+    const std::string pid = startInBackground();
+    ASSERT_FALSE(pid.empty());
+    waitForRecordedProgress(1);
+    ASSERT_EQ(std::system(("kill -INT " + pid).c_str()), 0);
+    for (int i = 0; i < 1000 && alive(pid); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(alive(pid));
+    const std::string out = ReadFile(dir.file("out1.txt"));
+    EXPECT_NE(out.find("interrupted: waiting for the running requests"), std::string::npos) << out;
+    EXPECT_NE(out.find("incomplete"), std::string::npos) << out;
+    EXPECT_NE(out.find("run the same command again to resume"), std::string::npos) << out;
+    const std::int64_t recorded = recordedBytes();
+    ASSERT_LT(recorded, size);
+    resumeAndCheck(recorded);
+}
+
+TEST(SetupToolDownloadUsage, BadArgumentsAreUsageErrors) {
+    const std::string tool = QV_SETUP_TOOL;
+    for (const char* args : {"download", "download http://127.0.0.1:1/x", "download a b --threads 0",
+                             "download a b --threads 65", "download a b --bogus"}) {
+        EXPECT_EQ(std::system((tool + " " + args + " >/dev/null 2>&1").c_str()), 2 << 8) << args;
+    }
+    TempDir dir;
+    EXPECT_EQ(std::system((tool + " download http://127.0.0.1:1/x " + dir.file("x") + " >/dev/null 2>&1").c_str()),
+              1 << 8);
+}
+
+}  // namespace
