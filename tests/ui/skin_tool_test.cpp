@@ -96,10 +96,10 @@ TEST_F(SkinTool, CheckReportsEveryProblemWithItsFileAndPlace) {
     EXPECT_EQ(check.exitCode, 1) << check.out << check.err;
     const char* expected[] = {
         "InstallMainWnd.xml:6: font 2 is out of range (window InstallMainWnd.xml has 2 fonts)",
-        "Row.xml:2: normalimage names an image found nowhere: skin\\missing.png",
+        "warning: Row.xml:2: normalimage names an image found nowhere: skin\\missing.png",
         "Broken.xml: Broken.xml: Expected attribute value at line 2, column 15",
         "language/language_x.xml:2: font 5 is out of range (the main window has 2 fonts)",
-        "skin check: 4 problem(s) in 5 layout and language file(s)",
+        "skin check: 3 problem(s), 1 warning(s) in 5 layout and language file(s)",
     };
     for (const char* line : expected) EXPECT_NE(check.out.find(line), std::string::npos) << line << "\n" << check.out;
     EXPECT_EQ(check.out.find("Defaults.xml"), std::string::npos) << check.out;
@@ -114,6 +114,12 @@ TEST_F(SkinTool, CheckReportsEveryProblemWithItsFileAndPlace) {
     clean = Run("check");
     EXPECT_EQ(clean.exitCode, 0) << clean.out;
     EXPECT_NE(clean.out.find("skin check: OK"), std::string::npos);
+    // A missing picture alone is a warning, not a failure.
+    Write("Row.xml", "<VerticalLayout>\n  <Button normalimage=\"skin\\gone.png\"/>\n</VerticalLayout>\n");
+    clean = Run("check");
+    EXPECT_EQ(clean.exitCode, 0) << clean.out;
+    EXPECT_NE(clean.out.find("warning: Row.xml:2: normalimage names an image found nowhere: skin\\gone.png"),
+              std::string::npos) << clean.out;
 }
 
 }  // namespace
