@@ -1,6 +1,5 @@
 #include "Common/CLanguageTexts.h"
 
-#include "log/ProcessLogger.h"
 #include "ui/CContainer.h"
 #include "ui/CLayoutBuilder.h"
 #include "ui/CSkinPackage.h"
@@ -67,7 +66,6 @@ std::shared_ptr<const TLanguageFile> CLanguageTexts::File(int languageIndex, std
                 entry.file = CopyContainers(*root);
             } else {
                 entry.error = builder.LastError();
-                LOG(INFO) << " Language file not usable: " << entry.error;
             }
         }
     }

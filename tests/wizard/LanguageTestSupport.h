@@ -1,0 +1,108 @@
+#pragma once
+// Shared by the language tests: a temporary folder, skin packages put together from the
+// repository's skin and small fixtures, an analytics reporter that records, and a control
+// tree built headlessly from a package's window layout.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "telemetry/IEventReporter.h"
+#include "ui/CControl.h"
+#include "ui/CControlHost.h"
+#include "ui/CSkinPackage.h"
+
+namespace langtest {
+
+namespace fs = std::filesystem;
+
+inline const fs::path kShippedSkin = fs::path(QV_SOURCE_DIR) / "skin";
+inline const fs::path kFixtures = fs::path(QV_SOURCE_DIR) / "tests" / "fixtures" / "wizard";
+
+class TempDir {
+public:
+    TempDir() {
+        std::random_device random;
+        path_ = fs::temp_directory_path() / ("qv-language-" + std::to_string(random()) + "-" + std::to_string(random()));
+        fs::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+inline void WriteFile(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// A package folder holding the shipped language files and, over them, `overlay` (a fixture
+// folder laid out like the package); empty overlay: the language files alone.
+inline void CopyPackageFiles(const fs::path& dir, const fs::path& overlay = {}) {
+    fs::copy(kShippedSkin / "language", dir / "language", fs::copy_options::recursive);
+    if (!overlay.empty())
+        fs::copy(overlay, dir, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+inline std::unique_ptr<SkinUI::CSkinPackage> ComposePackage(const fs::path& dir, const fs::path& overlay = {}) {
+    CopyPackageFiles(dir, overlay);
+    return SkinUI::CSkinPackage::OpenFolder(dir.string());
+}
+
+struct Event {
+    std::string category, action, label;
+    bool immediate = false;
+    bool operator==(const Event&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const Event& e) {
+    return out << e.category << "/" << e.action << "/" << e.label << (e.immediate ? " (at once)" : "");
+}
+
+class RecordingReporter : public IEventReporter {
+public:
+    int ReportEvent(const std::string& category, const std::string& action, const std::string& label,
+                    bool immediate) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        events_.push_back({category, action, label, immediate});
+        return 0;
+    }
+    std::vector<Event> Take() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return std::exchange(events_, {});
+    }
+
+private:
+    std::mutex lock_;
+    std::vector<Event> events_;
+};
+
+// The window's tree of `layout`, built as the window builds it but without a display.
+inline std::unique_ptr<SkinUI::CControlHost> BuildWindow(const SkinUI::CSkinPackage* package,
+                                                        const std::string& layout = "InstallMainWnd.xml") {
+    auto host = std::make_unique<SkinUI::CControlHost>(package);
+    std::string error;
+    EXPECT_TRUE(host->LoadLayout(layout, nullptr, &error)) << error;
+    return host;
+}
+
+inline std::string TextOf(SkinUI::CControl& root, const std::string& name) {
+    SkinUI::CControl* control = root.FindSubControl(name);
+    return control ? control->GetText() : "<no control " + name + ">";
+}
+
+}  // namespace langtest
