@@ -6,6 +6,13 @@
 // window (posting UM_SHOW_LINKS, resizing) is reported back in TApplyResult and done by
 // the window.
 //
+// How the main window uses it:
+//   InitWindow, last step:  r = languages.DetectLanguage(*root, platform::UserUiLanguage(), ctx);
+//                           collapse to 360 high; if (r.postShowLinks) post UM_SHOW_LINKS.
+//   "itemselect" handler:   if (auto r = languages.OnLanguageSelected(msg, *root, ctx)) { post as above }
+//   UM_SHOW_LINKS handler:  show license_link and install_setting.
+//   Progress (any thread):  install_label text = languages.ProgressText(percent).
+//
 // Thread ownership: DetectLanguage, SelectLanguageItem, OnLanguageSelected and
 // ApplyLanguage run on the window thread. LanguageIndex and the format accessors may be
 // called from any thread (the pipeline and message boxes read them).
