@@ -1,0 +1,203 @@
+// The watched download against a local server that misbehaves on purpose: each result,
+// the progress it shows, and the speed figures it reports.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "DownLoadImpl.h"
+#include "engine/EngineTestSupport.h"
+#include "orchestration/OrchestrationSupport.h"
+#include "support/TestHttpServer.h"
+
+namespace {
+
+using enginetest::LogCapture;
+using enginetest::RecordingReporter;
+using enginetest::TempDir;
+using orchestrationtest::RecordingProgress;
+using qvtest::TestHttpServer;
+
+DownloadWatchSettings ShortSettings() {
+    DownloadWatchSettings settings;
+    settings.noSpeedEventMs = 300;
+    settings.stallLimitMs = 1500;
+    settings.passPauseMs = 5;
+    settings.rangeTimeouts.requestMs = 1500;
+    settings.rangeTimeouts.connectMs = 1000;
+    return settings;
+}
+
+std::size_t CountEvents(const RecordingReporter& reporter, const std::string& action) {
+    std::size_t n = 0;
+    for (const auto& e : reporter.events()) n += e.action == action;
+    return n;
+}
+
+const enginetest::RecordedEvent* FindEvent(const std::vector<enginetest::RecordedEvent>& events,
+                                           const std::string& action) {
+    for (const auto& e : events) {
+        if (e.action == action) return &e;
+    }
+    return nullptr;
+}
+
+class SuperDownloadTest : public ::testing::Test {
+protected:
+    int Download(const std::string& url, CDownLoadImpl::NetworkAliveFn alive = [] { return true; }) {
+        CDownLoadImpl impl(&progress_, reporter_, std::move(alive), ShortSettings());
+        return impl.SuperDownloadFile(url, local_, "");
+    }
+
+    TempDir dir_;
+    std::string local_ = dir_.file("setup.exe");
+    RecordingProgress progress_;
+    RecordingReporter reporter_;
+};
+
+TEST_F(SuperDownloadTest, FreshDownloadCompletesAndReportsItsSpeed) {
+    TestHttpServer server;
+    const std::int64_t size = (5 << 20) + 123;
+    server.serveGenerated("/setup.exe", size);
+    LogCapture log;
+    EXPECT_EQ(Download(server.url("/setup.exe")), 1);
+    EXPECT_EQ(enginetest::ReadFile(local_), TestHttpServer::GeneratedContent(0, static_cast<std::size_t>(size)));
+
+    const auto shown = progress_.download();
+    ASSERT_FALSE(shown.empty());
+    for (const auto& [done, total] : shown) EXPECT_EQ(total, size);
+
+    const auto events = reporter_.events();
+    const auto* speed = FindEvent(events, "Server");
+    ASSERT_NE(speed, nullptr);
+    EXPECT_EQ(speed->category, "DownloadSpeed");
+    EXPECT_TRUE(std::regex_match(speed->label, std::regex(R"(\d+\.\dMB/s)"))) << speed->label;
+    EXPECT_TRUE(log.has(" Average speed: " + speed->label));
+    const auto* requests = FindEvent(events, "TotalRequestTimes");
+    ASSERT_NE(requests, nullptr);
+    EXPECT_EQ(requests->category, "DownloaderInfo");
+    EXPECT_GE(std::stoi(requests->label), 5);  // at least one request per task
+    const auto* low = FindEvent(events, "DownloadRateMin");
+    const auto* high = FindEvent(events, "DownloadRateMax");
+    ASSERT_NE(low, nullptr);
+    ASSERT_NE(high, nullptr);
+    EXPECT_EQ(low->category, "DownloaderInfo00");
+    EXPECT_TRUE(std::regex_match(low->label, std::regex(R"(\d+\.\d MB/s)"))) << low->label;
+    EXPECT_TRUE(std::regex_match(high->label, std::regex(R"(\d+\.\d MB/s)"))) << high->label;
+    EXPECT_TRUE(log.has(" Download speed range " + low->label + " - " + high->label));
+    EXPECT_EQ(CountEvents(reporter_, "NoDownloadSpeed"), 0u);
+
+    // Again, with every task of the task file finished: full progress at once, no
+    // statistics, and no range request.
+    RecordingProgress again;
+    RecordingReporter quiet;
+    server.resetCounters();
+    CDownLoadImpl impl(&again, quiet, [] { return true; }, ShortSettings());
+    EXPECT_EQ(impl.SuperDownloadFile(server.url("/setup.exe"), local_, ""), 1);
+    ASSERT_FALSE(again.download().empty());
+    EXPECT_EQ(again.download().back(), std::make_pair(size, size));
+    EXPECT_EQ(CountEvents(quiet, "Server"), 0u);
+    EXPECT_EQ(CountEvents(quiet, "TotalRequestTimes"), 0u);
+    for (const auto& request : server.requests()) EXPECT_TRUE(request.range.empty()) << request.range;
+}
+
+TEST_F(SuperDownloadTest, NoSizeOrNoLocalFileFailsWithMinusOne) {
+    TestHttpServer server;
+    LogCapture log;
+    EXPECT_EQ(Download(server.url("/missing.exe")), -1);
+    EXPECT_TRUE(log.has(" [Error]: Get ContentLength Fail, tried 5 times"));
+
+    server.serveGenerated("/setup.exe", 1 << 20);
+    local_ = dir_.file("no-such-folder/setup.exe");
+    EXPECT_EQ(Download(server.url("/setup.exe")), -1);
+    EXPECT_TRUE(progress_.download().empty());
+}
+
+TEST_F(SuperDownloadTest, NetworkGoneStopsWithMinusTwoAndKeepsTheTaskFile) {
+    TestHttpServer server;
+    qvtest::FileOptions slow;
+    slow.bytesPerSecond = 200 * 1024;
+    server.serveGenerated("/setup.exe", 8 << 20, slow);
+    std::atomic<int> asked{0};
+    EXPECT_EQ(Download(server.url("/setup.exe"), [&asked] { return ++asked < 40; }), -2);
+    EXPECT_EQ(asked.load(), 40);
+    EXPECT_TRUE(std::filesystem::exists(local_ + ".xml"));
+    EXPECT_FALSE(progress_.download().empty());
+}
+
+TEST_F(SuperDownloadTest, StalledServerGivesOneNoSpeedEventThenMinusThree) {
+    TestHttpServer server;
+    qvtest::FileOptions stall;
+    stall.fault = qvtest::FaultKind::Stall;
+    stall.faultAt = (1 << 20) + 4096;  // inside the second task
+    stall.faultTimes = -1;
+    stall.stallMs = 5000;
+    server.serveGenerated("/setup.exe", 3 << 20, stall);
+    EXPECT_EQ(Download(server.url("/setup.exe")), -3);
+    server.releaseStalls();
+    EXPECT_EQ(CountEvents(reporter_, "NoDownloadSpeed"), 1u);
+    for (const auto& e : reporter_.events()) {
+        if (e.action == "NoDownloadSpeed") {
+            EXPECT_EQ(e.category, "DownloaderInfo00");
+            EXPECT_EQ(e.label, "");
+            EXPECT_FALSE(e.immediate);
+        }
+    }
+    EXPECT_EQ(CountEvents(reporter_, "Server"), 0u);
+}
+
+TEST_F(SuperDownloadTest, CdnUrlNeedingTooManyRequestsGivesMinusFour) {
+    TestHttpServer server;
+    qvtest::FileOptions drop;
+    drop.fault = qvtest::FaultKind::Drop;
+    drop.faultAt = 0;
+    drop.faultPerResponse = true;
+    drop.faultTimes = -1;
+    server.serveGenerated("/dl.setup.exe", 5 << 20, drop);
+    LogCapture log;
+    EXPECT_EQ(Download(server.url("/dl.setup.exe")), -4);
+    bool logged = false;
+    for (const auto& line : log.lines()) {
+        std::smatch m;
+        if (std::regex_match(line, m, std::regex(R"( ---cdn fail:(\d+) > 3 \* 5)"))) {
+            logged = true;
+            EXPECT_GE(std::stoi(m[1]), 16);
+        }
+    }
+    EXPECT_TRUE(logged);
+    EXPECT_TRUE(std::filesystem::exists(local_ + ".xml"));
+}
+
+TEST_F(SuperDownloadTest, CdnRuleLeavesOrdinaryUrlsAlone) {
+    TestHttpServer server;
+    qvtest::FileOptions drop;
+    drop.fault = qvtest::FaultKind::Drop;
+    drop.faultAt = 0;
+    drop.faultPerResponse = true;
+    drop.faultTimes = -1;
+    server.serveGenerated("/setup.exe", 5 << 20, drop);
+    LogCapture log;
+    // Nothing ever arrives, so the stall rule ends it instead.
+    EXPECT_EQ(Download(server.url("/setup.exe")), -3);
+    EXPECT_FALSE(log.hasPrefix(" ---cdn fail:"));
+}
+
+TEST(CdnUrlTest, ContentDeliveryMarkersAnywhereCaseSensitive) {
+    EXPECT_TRUE(CDownLoadImpl::IsCdnUrl("https://cdn.example.com/a.exe"));
+    EXPECT_TRUE(CDownLoadImpl::IsCdnUrl("https://files.example.com/dl.a.exe"));
+    EXPECT_FALSE(CDownLoadImpl::IsCdnUrl("https://download.example.com/a.exe"));
+    EXPECT_FALSE(CDownLoadImpl::IsCdnUrl("https://CDN.example.com/a.exe"));
+    EXPECT_FALSE(CDownLoadImpl::IsCdnUrl("https://example.com/a.exe"));
+}
+
+TEST(SuperDownloadLimitsTest, OverlongPathIsRefusedWhole) {
+    RecordingReporter reporter;
+    CDownLoadImpl impl(nullptr, reporter, [] { return true; }, ShortSettings());
+    EXPECT_EQ(impl.SuperDownloadFile("http://127.0.0.1:1/a.exe", "/tmp/" + std::string(300, 'a'), ""), -1);
+    EXPECT_TRUE(reporter.events().empty());  // not even a size probe
+}
+
+}  // namespace
