@@ -33,12 +33,23 @@ void CEdit::SetAttribute(std::string_view name, std::string_view value) {
     }
 }
 
+void CEdit::SelectAll() {
+    {
+        CControlHost::StateGuard guard(GetHost());
+        if (text_.empty()) return;
+        allSelected_ = true;
+        caret_ = text_.size();
+    }
+    TextChanged();
+}
+
 void CEdit::SetText(std::string_view text) {
     {
         CControlHost::StateGuard guard(GetHost());
         if (text_ == text) return;
         text_.assign(text);
         caret_ = text_.size();
+        allSelected_ = false;
     }
     TextChanged();
 }
@@ -52,6 +63,11 @@ void CEdit::DoEvent(TEvent& event) {
         if (typed.empty()) return;
         {
             CControlHost::StateGuard guard(GetHost());
+            if (allSelected_) {
+                text_.clear();
+                caret_ = 0;
+                allSelected_ = false;
+            }
             if (CodePointCount(text_) + CodePointCount(typed) > kMaxCodePoints) return;
             text_.insert(caret_, typed);
             caret_ += typed.size();
@@ -69,6 +85,10 @@ void CEdit::DoEvent(TEvent& event) {
         return;
     }
     if (event.type == EventType::EVENT_KILL_FOCUS) {
+        {
+            CControlHost::StateGuard guard(GetHost());
+            allSelected_ = false;
+        }
         Invalidate();
         return;
     }
@@ -76,6 +96,16 @@ void CEdit::DoEvent(TEvent& event) {
         CControlHost::StateGuard guard(GetHost());
         std::size_t before = caret_;
         bool edited = false;
+        bool wasSelected = allSelected_;
+        if (allSelected_ && !readOnly_ && (event.key == Key::KEY_BACKSPACE || event.key == Key::KEY_DELETE)) {
+            text_.clear();
+            caret_ = 0;
+            allSelected_ = false;
+            event.handled = true;
+            TextChanged();
+            return;
+        }
+        if (event.key != Key::KEY_OTHER && event.key != Key::KEY_TAB) allSelected_ = false;
         switch (event.key) {
             case Key::KEY_LEFT: caret_ = PreviousBoundary(text_, caret_); break;
             case Key::KEY_RIGHT: caret_ = NextBoundary(text_, caret_); break;
@@ -104,7 +134,7 @@ void CEdit::DoEvent(TEvent& event) {
                 return;
         }
         event.handled = true;
-        if (edited || caret_ != before) TextChanged();
+        if (edited || caret_ != before || wasSelected != allSelected_) TextChanged();
         return;
     }
     CLabel::DoEvent(event);
@@ -120,6 +150,9 @@ void CEdit::LayoutText(ITextMeasurer& measurer) {
     int x = box.left + measurer.TextWidth(font, std::string_view(text_).substr(0, std::min(caret_, text_.size())));
     int top = box.top + (box.Height() - lineHeight) / 2;
     caretRect_ = {x, top, x + 1, top + lineHeight};
+    int textLeft = box.left;
+    if (!layout_.Fragments().empty()) textLeft = layout_.Fragments().front().box.left;
+    selectionRect_ = {textLeft, top, textLeft + measurer.TextWidth(font, text_), top + lineHeight};
 }
 
 void CEdit::PaintBorder(IPainter& painter) {
@@ -134,6 +167,7 @@ void CEdit::PaintBorder(IPainter& painter) {
 
 void CEdit::PaintText(IPainter& painter) {
     if (nativeBkColor_ != 0) painter.FillRect(pos_, nativeBkColor_);
+    if (allSelected_ && IsFocused()) painter.FillRect(selectionRect_, 0xFFB5D5FF);
     CLabel::PaintText(painter);
     if (IsFocused() && !readOnly_) painter.FillRect(caretRect_, CurrentTextColor());
 }

@@ -24,6 +24,10 @@ public:
     std::size_t GetCaret() const { return caret_; }
     // Caret rectangle from the last text placement (1 pixel wide).
     TRect CaretRect() const { return caretRect_; }
+    // Selects the whole text (Ctrl+A): the next typed text, Backspace or Delete replaces
+    // it; a caret move drops the selection.
+    void SelectAll();
+    bool IsAllSelected() const { return allSelected_; }
 
 protected:
     void PaintText(IPainter& painter) override;
@@ -33,6 +37,8 @@ private:
     bool readOnly_ = false;
     std::size_t caret_ = 0;
     TRect caretRect_;
+    bool allSelected_ = false;  // under the host's state lock
+    TRect selectionRect_;
     TColor nativeBkColor_ = 0;
     TColor focusBorderColor_ = 0;
 };

@@ -80,6 +80,11 @@ bool X11EventLoop::PostToWindow(XId window, std::uint32_t message, std::uintptr_
     return true;
 }
 
+bool X11EventLoop::IsWindowAlive(XId window) {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    return g_windowOwners.count(window) != 0;
+}
+
 void X11EventLoop::Enqueue(const PostedMessage& message) {
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
@@ -135,6 +140,11 @@ void X11EventLoop::Pump(bool mayBlock) {
         XNextEvent(display, &event);
         didWork = true;
         if (XFilterEvent(&event, 0)) continue;  // input method traffic
+        if (event.type == MappingNotify) {
+            // Keyboard tools remap spare keys to type characters the layout lacks.
+            XRefreshKeyboardMapping(&event.xmapping);
+            continue;
+        }
         if (X11Window* window = Find(event.xany.window)) window->HandleEvent(&event);
     }
     didWork |= DispatchPosted();

@@ -43,6 +43,8 @@ public:
 
     // Posts to the loop that owns `window`, from any thread. False when no live window has that id.
     static bool PostToWindow(XId window, std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam);
+    // True while a loop of any thread has a live window of that id. Any thread.
+    static bool IsWindowAlive(XId window);
     // Ends Run (and every nested RunUntil) of this loop with `code`. Any thread.
     void PostQuit(int code);
     void Wake();

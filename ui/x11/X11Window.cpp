@@ -3,12 +3,15 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/cursorfont.h>
+#include <X11/extensions/shape.h>
 #include <X11/keysym.h>
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cmath>
 #include <cstring>
 
 #include "ui/x11/X11EventLoop.h"
@@ -283,16 +286,66 @@ void X11Window::PaintNow() {
 }
 
 void X11Window::Present(const std::uint8_t* pixels, int width, int height, int stride) {
+    PresentArea(pixels, width, height, stride, 0, 0, width, height);
+}
+
+void X11Window::PresentArea(const std::uint8_t* pixels, int width, int height, int stride, int x, int y, int w,
+                            int h) {
     if (!window_ || !pixels || width <= 0 || height <= 0) return;
+    x = std::max(0, x);
+    y = std::max(0, y);
+    w = std::min(w, width - x);
+    h = std::min(h, height - y);
+    if (w <= 0 || h <= 0) return;
     Display* display = connection_->display();
     Visual* visual = argb_ ? static_cast<Visual*>(connection_->ArgbVisual())
                            : DefaultVisual(display, connection_->screen());
     XImage* image = XCreateImage(display, visual, depth_, ZPixmap, 0,
                                  reinterpret_cast<char*>(const_cast<std::uint8_t*>(pixels)), width, height, 32, stride);
     if (!image) return;
-    XPutImage(display, window_, static_cast<GC>(gc_), image, 0, 0, 0, 0, width, height);
+    XPutImage(display, window_, static_cast<GC>(gc_), image, x, y, x, y, w, h);
     image->data = nullptr;  // the pixels belong to the caller
     XDestroyImage(image);
+}
+
+void X11Window::SetHandCursor(bool hand) {
+    if (!window_ || hand == handCursor_) return;
+    handCursor_ = hand;
+    Display* display = connection_->display();
+    if (hand) {
+        Cursor cursor = XCreateFontCursor(display, XC_hand2);
+        XDefineCursor(display, window_, cursor);
+        XFreeCursor(display, cursor);  // the window keeps its own reference
+    } else {
+        XUndefineCursor(display, window_);
+    }
+    XFlush(display);
+}
+
+void X11Window::SetRoundShape(int radiusX, int radiusY) {
+    if (!window_) return;
+    Display* display = connection_->display();
+    int eventBase = 0, errorBase = 0;
+    if (!XShapeQueryExtension(display, &eventBase, &errorBase)) return;
+    radiusX = std::min(radiusX, width_ / 2);
+    radiusY = std::min(radiusY, height_ / 2);
+    if (radiusX <= 0 || radiusY <= 0) {
+        XShapeCombineMask(display, window_, ShapeBounding, 0, 0, 0 /* None */, ShapeSet);
+        return;
+    }
+    // One rectangle per corner row, inset by where the ellipse crosses the row's middle.
+    std::vector<XRectangle> rows;
+    for (int y = 0; y < radiusY; ++y) {
+        double dy = (radiusY - (y + 0.5)) / radiusY;
+        int inset = static_cast<int>(std::lround(radiusX * (1.0 - std::sqrt(std::max(0.0, 1.0 - dy * dy)))));
+        auto width = static_cast<unsigned short>(std::max(0, width_ - 2 * inset));
+        rows.push_back({static_cast<short>(inset), static_cast<short>(y), width, 1});
+        rows.push_back({static_cast<short>(inset), static_cast<short>(height_ - 1 - y), width, 1});
+    }
+    rows.push_back({0, static_cast<short>(radiusY), static_cast<unsigned short>(width_),
+                    static_cast<unsigned short>(std::max(0, height_ - 2 * radiusY))});
+    XShapeCombineRectangles(display, window_, ShapeBounding, 0, 0, rows.data(), static_cast<int>(rows.size()), ShapeSet,
+                            Unsorted);
 }
 
 bool X11Window::ReadBackPixel(int x, int y, std::uint32_t& rgb) const {

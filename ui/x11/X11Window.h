@@ -77,6 +77,7 @@ public:
     void SetIcon(int width, int height, const std::vector<std::uint32_t>& argb);
     void Focus();
     // While disabled the window ignores pointer and keyboard input (owner of a modal window).
+    // Any thread (a modal window on another thread disables its owner).
     void SetInputEnabled(bool enabled) { inputEnabled_ = enabled; }
     bool InputEnabled() const { return inputEnabled_; }
     // Moves the window with the pointer until the button is released (caption dragging).
@@ -88,6 +89,13 @@ public:
     bool Post(std::uint32_t message, std::uintptr_t wparam = 0, std::intptr_t lparam = 0);
     // Copies premultiplied ARGB32 pixels (cairo's image format) onto the window.
     void Present(const std::uint8_t* pixels, int width, int height, int stride);
+    // Copies only the part x, y, w, h of such a buffer to the same place on the window.
+    void PresentArea(const std::uint8_t* pixels, int width, int height, int stride, int x, int y, int w, int h);
+    // Pointing hand (over a link) or the ordinary arrow.
+    void SetHandCursor(bool hand);
+    // Cuts the window's corners with elliptic arcs (windows without per-pixel alpha);
+    // 0 gives the plain rectangle back.
+    void SetRoundShape(int radiusX, int radiusY);
 
     // What the server shows at a window pixel, as 0xRRGGBB (pixel probes and diagnostics).
     bool ReadBackPixel(int x, int y, std::uint32_t& rgb) const;
@@ -137,7 +145,8 @@ private:
     bool argb_ = false;
     int depth_ = 24;
     bool mapped_ = false;
-    bool inputEnabled_ = true;
+    std::atomic<bool> inputEnabled_{true};
+    bool handCursor_ = false;
     std::atomic<bool> dirty_{true};
     int x_ = 0, y_ = 0, width_ = 0, height_ = 0;
     // Caption drag without a window manager's help.
