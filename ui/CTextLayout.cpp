@@ -27,6 +27,38 @@ std::vector<std::string> Words(const std::string& text) {
     return words;
 }
 
+// Code point at `i` of UTF-8 `text` (advances `i`); U+FFFD for broken sequences.
+char32_t NextCodePoint(const std::string& text, std::size_t& i) {
+    auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t len = std::min(Utf8SequenceLength(lead), text.size() - i);
+    char32_t cp = len == 1 ? lead : (lead & (0xFF >> (len + 1)));
+    for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    i += len;
+    return len == Utf8SequenceLength(lead) ? cp : U'\uFFFD';
+}
+
+bool IsRightToLeft(char32_t cp) {
+    return (cp >= 0x0590 && cp <= 0x08FF) || (cp >= 0xFB1D && cp <= 0xFDFF) || (cp >= 0xFE70 && cp <= 0xFEFF);
+}
+
+// Blanks, digits and punctuation take the direction of their surroundings.
+bool IsNeutral(char32_t cp) {
+    if (cp < 0x80) return !((cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z'));
+    return (cp >= 0x2000 && cp <= 0x206F) || (cp >= 0x3000 && cp <= 0x303F) || (cp >= 0xFF00 && cp <= 0xFF0F) ||
+           cp == 0x00A0 || cp == 0x00AB || cp == 0x00BB;
+}
+
+// A line reads right to left when its first strongly directed character does.
+bool LineIsRightToLeft(const std::vector<TTextFragment>& fragments) {
+    for (const auto& f : fragments) {
+        for (std::size_t i = 0; i < f.text.size();) {
+            char32_t cp = NextCodePoint(f.text, i);
+            if (!IsNeutral(cp)) return IsRightToLeft(cp);
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 const TFontInfo& CTextLayout::ResolveFont(const std::vector<TFontInfo>& fonts, int index) {
@@ -119,9 +151,13 @@ void CTextLayout::Layout(const std::vector<TTextRun>& runs, const TRect& box, co
         int x = box.left;
         if (options.align == TextAlign::ALIGN_CENTER) x = box.left + (maxWidth - line.width) / 2;
         if (options.align == TextAlign::ALIGN_RIGHT) x = box.right - line.width;
+        // Runs of a right-to-left line (a sentence with a link in it) follow each other leftwards.
+        const bool rtl = line.fragments.size() > 1 && LineIsRightToLeft(line.fragments);
+        const int lineLeft = x;
         for (std::size_t i = 0; i < line.fragments.size(); ++i) {
             TTextFragment& f = line.fragments[i];
             f.box = {x, y, x + line.widths[i], y + line.height};
+            if (rtl) f.box = {2 * lineLeft + line.width - f.box.right, y, 2 * lineLeft + line.width - f.box.left, f.box.bottom};
             x += line.widths[i];
             fragments_.push_back(std::move(f));
         }
