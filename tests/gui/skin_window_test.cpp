@@ -424,6 +424,41 @@ TEST_F(SkinWindow, SendFromAnotherThreadWaitsForTheAnswerAndTimersArriveAsMessag
     EXPECT_LE(window.timerTicks, 11);
 }
 
+TEST_F(SkinWindow, ShippedWindowsComeUpOnScreen) {
+    TestWnd main("InstallMainWnd.xml", "QV_TEST_MAIN");
+    main.SetLanguage("zh-cn");
+    Open(main, 20, 20);
+    TestWnd box("MessageBox.xml", "QV_TEST_MSG");
+    ASSERT_TRUE(box.Create(&main, "MSGUIDemo", UI_WNDSTYLE_DIALOG, 0, 0, 0, 452, 190));
+    box.FindControl("msg_describe")->SetText("安装尚未完成，确定要取消安装吗？");
+    box.FindControl("btn_yes")->SetText("是");
+    box.FindControl("btn_no")->SetText("否");
+    box.CenterWindow();
+    box.ShowWindow(true, true);
+    TestWnd overlay("transWnd.xml", "QV_TEST_OVERLAY");
+    ASSERT_TRUE(overlay.Create(nullptr, "Morvik Backup", UI_WNDSTYLE_DIALOG, 0, 700, 40, 600, 400));
+    overlay.ShowWindow(true, false);
+    Pump(2000, [&] { return box.paints > 0 && overlay.paints > 0; });
+    Pump(200);
+    EXPECT_TRUE(main.SetIcon());
+    int x, y, w, h;
+    overlay.Bounds(x, y, w, h);
+    EXPECT_EQ(w, 320);
+    EXPECT_EQ(h, 320);
+    // Per-pixel alpha: the overlay's corner is see-through in its own pixels.
+    if (overlay.HasPerPixelAlpha()) {
+        EXPECT_EQ(overlay.SurfacePixel(1, 1) >> 24, 0u);
+        EXPECT_EQ(overlay.SurfacePixel(160, 160) >> 24, 0xFFu);
+    }
+    // The main window's page: the install button's face, at its place.
+    main.Bounds(x, y, w, h);
+    EXPECT_EQ(w, 650);
+    EXPECT_EQ(h, 560);
+    if (const char* dir = std::getenv("QV_SCREENSHOT_DIR")) {
+        Sh(std::string("import -window root '") + dir + "/x11_windows.png'");
+    }
+}
+
 long ResidentKiB() {
     std::ifstream status("/proc/self/status");
     std::string line;

@@ -2,6 +2,7 @@
 // with the painter the windows use, so a layout can be looked at on any machine.
 //
 //   render LAYOUT.xml OUT.png [--lang N] [--size WxH] [--select TAB=INDEX]... [--set NAME=KEY]...
+//          [--value BAR=N]...
 //
 // --lang N        interface language 0-19 (the wizard's table): texts are shaped for that
 //                 language, and every label of the language file's "install_page" whose
@@ -10,6 +11,9 @@
 // --set NAME=KEY  sets control NAME's text to the language file's label KEY (any page),
 //                 e.g. --set msg_describe=CancelDesText for a message box; needs --lang
 // --select TAB=I  shows page I of the tab layout TAB (e.g. main_tablayout=1)
+// --value BAR=N   sets the progress bar BAR to N
+// Texts with printf placeholders ("%s", "%.1f GB", "%0.f%%") are filled in by the wizard
+// at run time; the render leaves such controls as the layout has them.
 // --size WxH      client size; default the layout's `size`
 
 #include <array>
@@ -23,6 +27,7 @@
 #include "ui/CContainer.h"
 #include "ui/CControlHost.h"
 #include "ui/CLayoutBuilder.h"
+#include "ui/CProgress.h"
 #include "ui/CSkinPackage.h"
 #include "ui/CTabLayout.h"
 #include "ui/x11/CPangoTextMeasurer.h"
@@ -55,6 +60,19 @@ bool ParseNumber(const std::string& text, int low, int high, int& out) {
     return out >= low && out <= high;
 }
 
+// "%s", "%d", "%.1f", "%0.f%%": a value the wizard formats in; "%%" alone is a percent sign.
+bool HasPlaceholder(const std::string& text) {
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        if (text[i] != '%') continue;
+        if (text[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
 // Gives controls of `host` the texts of the language container's `install_page`, by name.
 int ApplyInstallPage(SkinUI::CControlHost& host, SkinUI::CControl& language) {
     auto* page = dynamic_cast<SkinUI::CContainer*>(language.FindSubControl("install_page"));
@@ -63,6 +81,7 @@ int ApplyInstallPage(SkinUI::CControlHost& host, SkinUI::CControl& language) {
     for (int i = 0; i < page->GetCount(); ++i) {
         SkinUI::CControl* label = page->GetItemAt(i);
         if (label == nullptr || label->GetName().empty()) continue;
+        if (HasPlaceholder(label->GetText())) continue;
         if (SkinUI::CControl* target = host.FindControl(label->GetName())) {
             target->SetText(label->GetText());
             ++applied;
@@ -77,6 +96,7 @@ int RunRender(const std::vector<std::string>& args) {
     SkinUI::TSize size;
     std::vector<std::pair<std::string, std::string>> sets;
     std::vector<std::pair<std::string, int>> selects;
+    std::vector<std::pair<std::string, int>> values;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         bool hasValue = i + 1 < args.size();
@@ -101,6 +121,13 @@ int RunRender(const std::vector<std::string>& args) {
                 return UsageError("render", "--select takes TAB=INDEX");
             }
             selects.emplace_back(name, page);
+        } else if (arg == "--value") {
+            std::string name, number;
+            int value = 0;
+            if (!hasValue || !SplitPair(args[++i], name, number) || !ParseNumber(number, 0, 1000000, value)) {
+                return UsageError("render", "--value takes BAR=N");
+            }
+            values.emplace_back(name, value);
         } else if (arg.starts_with("--")) {
             return UsageError("render", "unknown option " + arg);
         } else {
@@ -157,6 +184,15 @@ int RunRender(const std::vector<std::string>& args) {
         }
     }
 
+    for (const auto& [name, value] : values) {
+        auto* bar = dynamic_cast<SkinUI::CProgress*>(host.FindControl(name));
+        if (bar == nullptr) {
+            std::fprintf(stderr, "setup-tool render: --value %s: no progress bar of that name\n", name.c_str());
+            return EXIT_FAILED;
+        }
+        bar->SetValue(value);
+    }
+
     if (size.cx == 0) size = host.GetClientSize();
     SkinUI::CWindowSurface surface;
     if (!surface.Resize(size)) {
@@ -175,7 +211,8 @@ int RunRender(const std::vector<std::string>& args) {
 }
 
 const SubcommandRegistration kRegistration{
-    "render", "render LAYOUT.xml OUT.png [--lang N] [--size WxH] [--select TAB=INDEX]... [--set NAME=KEY]...",
+    "render",
+    "render LAYOUT.xml OUT.png [--lang N] [--size WxH] [--select TAB=INDEX]... [--set NAME=KEY]... [--value BAR=N]...",
     "paint a layout of the skin package into a PNG, as the window would show it", &RunRender};
 
 }  // namespace
