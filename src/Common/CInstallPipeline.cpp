@@ -1,0 +1,422 @@
+#include "Common/CInstallPipeline.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "CConfigure.h"
+#include "Common/CLanguageTexts.h"
+#include "Common/InstallPaths.h"
+#include "Common/InstalledLanguage.h"
+#include "Common/LanguageFormat.h"
+#include "Common/LanguageTable.h"
+#include "FailureReport.h"
+#include "FuntionImpl/VerifySignature.h"
+#include "log/ProcessLogger.h"
+#include "platform/Clock.h"
+#include "platform/Folders.h"
+#include "telemetry/ServiceEndpoints.h"
+
+namespace {
+
+constexpr std::size_t kRecordLineChars = 259;
+
+// The product page controls, by language index.
+constexpr std::array<const char*, kLanguageCount> kProductUrlControls = {
+    "product_url_english",   "product_url_japanese",   "product_url_chinesesimp", "product_url_spanish",
+    "product_url_german",    "product_url_french",     "product_url_russian",     "product_url_portuguese",
+    "product_url_arabic",    "product_url_italiano",   "product_url_chinesetrad", "product_url_korean",
+    "product_url_nederlands", "product_url_indonesian", "product_url_turkish",     "product_url_hindi",
+    "product_url_thai",      "product_url_malay",      "product_url_swedish",     "product_url_czech",
+};
+
+// Deletions never stop the pipeline: a file that is not there or cannot go is left alone.
+void RemoveQuietly(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+std::string FirstEnvironmentValue(const char* lower, const char* upper) {
+    for (const char* name : {lower, upper}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && *value != '\0') return value;
+    }
+    return {};
+}
+
+std::tm LocalTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+}  // namespace
+
+CInstallPipeline::CInstallPipeline(IInstallView& view, WizardState& state, IEventReporter& reporter,
+                                   InstallPipelineOptions options)
+    : m_view(view), m_state(state), m_reporter(reporter), m_options(std::move(options)) {
+    if (m_options.localMachine == nullptr) {
+        m_ownLocalMachine = std::make_unique<platform::RegistryStore>(platform::RegistryHive::LocalMachine);
+    }
+    if (m_options.currentUser == nullptr) {
+        m_ownCurrentUser = std::make_unique<platform::RegistryStore>(platform::RegistryHive::CurrentUser);
+    }
+    m_localMachine = m_options.localMachine != nullptr ? m_options.localMachine : m_ownLocalMachine.get();
+    m_currentUser = m_options.currentUser != nullptr ? m_options.currentUser : m_ownCurrentUser.get();
+}
+
+CInstallPipeline::~CInstallPipeline() = default;
+
+void CInstallPipeline::StartThread(std::shared_ptr<CInstallPipeline> pipeline) {
+    std::thread([pipeline = std::move(pipeline)] { pipeline->InstallThreadFunc(); }).detach();
+}
+
+void CInstallPipeline::Report(const std::string& category, const std::string& action, const std::string& label) {
+    m_reporter.ReportEvent(category, action, label, false);
+}
+
+std::string CInstallPipeline::TemporaryDirectoryAsReported() const {
+    return m_options.temporaryDirectoryAsReported ? m_options.temporaryDirectoryAsReported()
+                                                  : platform::TempDirectoryAsReported();
+}
+
+std::string CInstallPipeline::TemporaryDirectory() const {
+    return m_options.temporaryDirectory ? m_options.temporaryDirectory() : platform::TempDirectory();
+}
+
+int CInstallPipeline::InstallThreadFunc() {
+    // 1. Start.
+    const std::uint64_t t0 = platform::TickCount64();
+    Report("DownloaderInfo", "BeginDownload001", "");
+    if (m_state.configure == nullptr) {
+        LOG(INFO) << " [Error]: install started without a product configuration";
+        Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
+        return -1;
+    }
+    ProductConfig& config = *m_state.configure;
+    const std::string retryLabel = m_state.RetryLabel();
+
+    // Configuration values become folder and file names below; one that climbs out of its
+    // parent would create and delete files elsewhere, so the attempt ends here.
+    if (const std::string error = ConfigPathError(config); !error.empty()) {
+        LOG(INFO) << " [Error]: refused configuration, " << error;
+        Report("Other", "BadConfig", error.substr(0, error.find(':')));
+        m_view.ShowMessage(MessageKind::PathError);
+        return FailureEnding();
+    }
+
+    // 2. The temporary download directory.
+    const std::string temporary = TemporaryDirectory();
+    std::string directoryError;
+    const std::string downloadDirectory =
+        temporary.empty() ? std::string() : TemporaryDownloadDirectory(temporary, config);
+    if (temporary.empty() || !platform::CreateDirectories(downloadDirectory, &directoryError)) {
+        LOG(INFO) << " [Error]: cannot create the download directory " << downloadDirectory << " " << directoryError;
+        Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
+        return -1;
+    }
+
+    // 3. The download location.
+    CRemotePathSelector selector(config.Software_name, *m_localMachine, this, m_reporter,
+                                 [downloadDirectory] { return downloadDirectory; }, m_options.speedTest);
+    if (std::string page = selector.resolvePageDownloadUrl(config.Cnet_download_url); !page.empty()) {
+        m_state.AppendRemotePath(std::move(page));
+    }
+    const std::vector<std::string> remotePaths = m_state.RemotePaths();
+    std::string location = selector.checkRemotePath(remotePaths, config.Downloader_type);
+    m_state.SetDownloadUrl(location);
+    const std::uint64_t t1 = platform::TickCount64();
+    {
+        std::ostringstream took;
+        took << std::floor(static_cast<double>(t1 - t0) * 100.0) / 100.0;
+        LOG(INFO) << " Speed-Test Totally Take " << took.str() << " ms";
+    }
+    GetIEProxyConfig();
+
+    // 4. Paths of this download.
+    const std::string installerPath = InstallerPath(config, downloadDirectory, m_state.downloadDir);
+    const std::string taskPath = installerPath + ".xml";
+
+    // 5. Only a file its verification record vouches for is kept.
+    CheckEarlierDownload(installerPath, config);
+
+    // 6. A configuration from the skin carries no checksum to vouch for an earlier file.
+    if (config.loadSource == CONFIG_SOURCE_SKIN) {
+        LOG(INFO) << " Configure Load From File, clearAppData Before Download! ";
+        ClearDownloadFiles(config, temporary);
+    }
+
+    // 7. Download.
+    bool cdn = CDownLoadImpl::IsCdnUrl(location);
+    Report("Download", "3.Downloading...", retryLabel);
+    CDownLoadImpl downloader(this, m_reporter, m_options.networkAlive, m_options.download);
+    int result = downloader.SuperDownloadFile(location, installerPath, config.Md5);
+
+    // 8. One more try on another location when a content-delivery location gave up.
+    if (result == -4) {
+        for (const std::string& other : remotePaths) {
+            if (other == location) continue;
+            RemoveQuietly(taskPath);
+            LOG(INFO) << " Use New Url: " << other;
+            location = other;
+            cdn = CDownLoadImpl::IsCdnUrl(location);
+            Report("Download", "3.Downloading...", retryLabel);
+            m_state.SetDownloadUrl(location);
+            result = downloader.SuperDownloadFile(location, installerPath, config.Md5);
+            break;
+        }
+    }
+
+    // 9. Download time.
+    const std::uint64_t t2 = platform::TickCount64();
+    const std::string bucket = DownloadTimeBucket(static_cast<std::int64_t>(t2 - t1));
+    LOG(INFO) << " Download Totally Takes about " << bucket << " And Send To Server";
+    Report("DownloadTime", cdn ? "CDN" : "Server", bucket);
+
+    // 10. Download failures.
+    if (result != 1) {
+        Report("Other", "DownErrorCode", "error" + std::to_string(result));
+        MessageKind kind;
+        switch (result) {
+            case -1: kind = MessageKind::UrlFail; break;
+            case -2: kind = MessageKind::InternetFail; break;
+            case -3: kind = MessageKind::InternetTimeout; break;
+            case -4: kind = MessageKind::InternetTimeout; break;
+            default:
+                Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
+                return -1;
+        }
+        Report("DownloaderInfo00", "DownloaderFailed", std::to_string(result));
+        if (result == -4) selector.increaseRequestTooMuchTimes();
+        m_view.ShowMessage(kind);
+        return FailureEnding();
+    }
+
+    // 11. A product that is not installed: the downloaded file is the result.
+    if (!IsInstallableProduct(config)) {
+        ShowPercent(100.0);
+        RecordLanguage();
+        FinishEnding();
+        LOG(INFO) << "APP DownloaderSucceed";
+        return 1;
+    }
+
+    // 12. Verification.
+    const bool md5Passed = config.loadSource == CONFIG_SOURCE_SKIN ||
+                           CDownLoadImpl::checkMD5(installerPath, config.Md5, config.Md5_extra,
+                                                   config.Software_version) != 0;
+    const bool signaturePassed = FuntionImpl::VerifyEmbeddedSignature(installerPath);
+    if (!md5Passed || !signaturePassed) {
+        SendFailureReport(md5Passed, signaturePassed, m_state.downloaderId, config.loadSource,
+                          m_options.exceptionUrl.empty() ? ServiceEndpoints::FromEnvironment().exceptionUrl
+                                                         : m_options.exceptionUrl);
+    }
+    if (!signaturePassed) {
+        Report("DownloaderInfo00", "DownloaderFailed", "-5");
+        m_view.ShowMessage(MessageKind::MD5Fail);
+        return FailureEnding();
+    }
+
+    // 13. Install.
+    Report("DownloaderInfo00", "DownloadSuccess001", "");
+    Report("DownloaderInfo", "BeginInstall001", "");
+    Report("Download", "4.DownFinsh", retryLabel);
+    const std::string installDirectory =
+        InstallDirectoryFromPathText(m_view.GetControlText("install_file_path_edit"), m_state.productFolderName);
+    const std::string temporaryAsReported = TemporaryDirectoryAsReported();
+    const std::string commandLine = InstallerCommandLine(
+        m_state.innoInstaller, installDirectory, InstallerLanguageValue(m_state.languageIndex.load(), config.Downloader_id),
+        temporaryAsReported,
+        InstallerLogFileName(config.Software_name, m_options.localTime ? m_options.localTime() : LocalTimeNow()));
+    LOG(INFO) << " [Download File Path]: " << installerPath;
+    LOG(INFO) << " [Start Install CmdLine]: " << commandLine;
+    Report("Download", "5.ProgramInstall", retryLabel);
+
+    const FuntionImpl::InstallerWaitResult waited = FuntionImpl::RunInstallerProcessAndWait(
+        installerPath, commandLine, [this](int shown) { ShowPercent(shown); }, m_options.installerWait);
+    m_installerPid = waited.pid;
+    if (waited.outcome == FuntionImpl::InstallerOutcome::INSTALLER_TIMED_OUT) {
+        Report("DownloaderInfo", "InstallFailed", "");
+        ShowFailurePage();
+        m_view.ShowMessage(MessageKind::InstallRunTimeOut);
+        FinishEnding();
+        return -1;
+    }
+    Report("DownloaderInfo00", "InstallFinish001", "");
+    Report("Download", "6.ProgramFinsh", retryLabel);
+    OpenProductPage();
+    RecordLanguage();
+    FinishEnding();
+
+    const std::string minutes = InstallMinutesText(static_cast<std::int64_t>(platform::TickCount64() - t2));
+    LOG(INFO) << " Install Totally Take " << minutes << " minutes And Send To Server";
+    Report("DownloaderInfo00", "InstalllProgramTime", minutes);
+    return 0;
+}
+
+int CInstallPipeline::FailureEnding() {
+    ShowFailurePage();
+    FinishEnding();
+    return -1;
+}
+
+void CInstallPipeline::FinishEnding() {
+    m_view.StopSlideTimer();
+    m_view.SelectTabPage("main_tablayout", 0);
+    m_state.closeConfirmKind = static_cast<int>(MessageKind::CloseWithoutAsking);
+    m_view.PostPipelineDone();
+}
+
+void CInstallPipeline::ShowPercent(double percent) {
+    m_view.SetControlText("install_label", FormatProgressText(m_state.ProgressFormat(), percent));
+    m_view.SetProgressValue("install_progress", static_cast<int>(percent));
+}
+
+void CInstallPipeline::ShowDownloadProgress(std::int64_t done, std::int64_t total) {
+    const bool shareWithSpeedTest = m_state.configure != nullptr && m_state.configure->Downloader_type == 3;
+    const float quotient = static_cast<float>(done) / static_cast<float>(total);
+    float percent = shareWithSpeedTest ? quotient * 80.0f + 10.0f : quotient * 90.0f;
+    // 0/0 and x/0 have no finite value; they show as the empty bar, as a negative one does.
+    if (!std::isfinite(percent) || static_cast<long long>(percent) < 0) percent = 0.0f;
+    ShowPercent(static_cast<double>(percent));
+}
+
+void CInstallPipeline::ShowSelectionProgress(double percent) { ShowPercent(percent); }
+
+void CInstallPipeline::ShowFailurePage() {
+    Report("Download", "8.DownFail", m_state.RetryLabel());
+    if (m_view.HasControl("finish_label")) m_view.SetControlText("finish_label", "Install failed, please install again!");
+    m_view.SetControlVisible("text_fail_retry", true);
+    m_view.SetControlVisible("text_fail_advice", true);
+    m_view.SetControlVisible("img_warning", true);
+    const int language = m_state.languageIndex.load();
+    const std::string retry = m_options.languageText ? m_options.languageText(language, "install_page", "retry_btn")
+                                                     : GetLanguageText(language, "install_page", "retry_btn");
+    m_view.SetControlText("start_app", retry);
+}
+
+void CInstallPipeline::ClearDownload() {
+    if (m_state.configure != nullptr) ClearDownloadFiles(*m_state.configure, TemporaryDirectory());
+}
+
+void CInstallPipeline::ClearDownloadFiles(const ProductConfig& config, const std::string& temporaryDirectory) {
+    if (temporaryDirectory.empty() || !ConfigPathError(config).empty()) return;
+    const std::string directory = TemporaryDownloadDirectory(temporaryDirectory, config);
+    platform::CreateDirectories(directory);
+    const std::string installerPath = directory + InstallerFileName(config);
+    RemoveQuietly(installerPath);
+    RemoveQuietly(installerPath + ".xml");
+}
+
+int CInstallPipeline::GetIEProxyConfig() {
+    const std::string autoConfig = FirstEnvironmentValue("auto_proxy", "AUTO_PROXY");
+    const std::string http = FirstEnvironmentValue("http_proxy", "HTTP_PROXY");
+    const std::string https = FirstEnvironmentValue("https_proxy", "HTTPS_PROXY");
+    const std::string bypass = FirstEnvironmentValue("no_proxy", "NO_PROXY");
+    // Reading the environment cannot fail: result 1, no error.
+    LOG(INFO) << " Get proxy: " << 1 << ", " << 0;
+    int last = 0;
+    if (!autoConfig.empty()) {
+        LOG(INFO) << " Proxy info1: " << autoConfig;
+        last = 1;
+    }
+    if (!http.empty() || !https.empty()) {
+        // Per-scheme proxies in the "scheme=host:port;..." form of the system proxy string.
+        std::string proxy;
+        if (!http.empty()) proxy += "http=" + http;
+        if (!https.empty()) proxy += (proxy.empty() ? "" : ";") + std::string("https=") + https;
+        LOG(INFO) << " Proxy info2: " << proxy;
+        last = 2;
+    }
+    if (!bypass.empty()) {
+        LOG(INFO) << " Proxy info3: " << bypass;
+        last = 3;
+    }
+    return last;
+}
+
+bool CInstallPipeline::CheckEarlierDownload(const std::string& installerPath, const ProductConfig& config) {
+    const std::string recordPath = installerPath + ".db";
+    const std::string taskPath = installerPath + ".xml";
+    bool keep = false;
+    std::ifstream record(recordPath, std::ios::binary);
+    if (record.is_open()) {
+        // At most the first line's first 259 characters; UTF-8 takes up to four bytes each.
+        std::string line(kRecordLineChars * 4, '\0');
+        record.read(line.data(), static_cast<std::streamsize>(line.size()));
+        line.resize(static_cast<std::size_t>(record.gcount()));
+        record.close();
+        if (const std::size_t end = line.find_first_of("\r\n"); end != std::string::npos) line.resize(end);
+        line = Utf8Prefix(line, kRecordLineChars);
+        std::string version;
+        std::string checksum;
+        if (const std::size_t mark = line.find("###"); mark != std::string::npos) {
+            version = line.substr(0, mark);
+            checksum = Lower(line.substr(mark + 3));
+        }
+        // An empty checksum vouches for nothing, even when a configured one is empty too.
+        keep = version == config.Software_version && !checksum.empty() &&
+               (checksum == config.Md5 || checksum == config.Md5_extra);
+        if (!keep) {
+            RemoveQuietly(installerPath);
+            RemoveQuietly(taskPath);
+        }
+        RemoveQuietly(recordPath);
+    } else {
+        RemoveQuietly(installerPath);
+        RemoveQuietly(taskPath);
+    }
+    if (!platform::FileExists(installerPath)) {
+        RemoveQuietly(taskPath);
+        keep = false;
+    }
+    return keep;
+}
+
+std::string CInstallPipeline::DownloadTimeBucket(std::int64_t elapsedMs) {
+    const std::int64_t seconds = elapsedMs < 0 ? 0 : elapsedMs / 1000;
+    const long long tens = seconds / 10;
+    const long long units = seconds % 10;
+    char text[64];
+    if (tens == 0 && units == 0) std::snprintf(text, sizeof text, "%llds", tens);
+    else if (units == 0) std::snprintf(text, sizeof text, "[%lld~%llds]", (tens - 1) * 10 + 1, tens * 10);
+    else std::snprintf(text, sizeof text, "[%lld~%llds]", tens * 10 + 1, (tens + 1) * 10);
+    return text;
+}
+
+std::string CInstallPipeline::InstallMinutesText(std::int64_t elapsedMs) {
+    const double minutes = std::floor(static_cast<double>(elapsedMs) / 60000.0 * 100.0) / 100.0;
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f", minutes);
+    return text;
+}
+
+int CInstallPipeline::RecordLanguage() {
+    const ProductConfig& config = *m_state.configure;
+    const TInstalledProduct product{config.Downloader_id, config.Software_name, m_state.innoInstaller};
+    return RecordInstalledLanguage(m_state.languageIndex.load(), product, *m_localMachine, *m_currentUser);
+}
+
+void CInstallPipeline::OpenProductPage() {
+    const int language = m_state.languageIndex.load();
+    if (language < 0 || language >= kLanguageCount) return;
+    const char* control = kProductUrlControls[static_cast<std::size_t>(language)];
+    if (!m_view.HasControl(control)) return;
+    const std::string url = m_view.GetControlText(control);
+    if (url.empty()) return;
+    LOG(INFO) << " Open Url: " << url;
+    m_view.OpenUrl(url);
+}

@@ -1,0 +1,265 @@
+#pragma once
+// Shared by the install pipeline's tests: a fresh folder per test (temporary folder,
+// registry hives, install target, process log), the fake maker service collecting the
+// analytics hits and failure reports, a range server serving the signed sample product
+// installer, a configuration pointing at it, and the recording view.
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Common/CInstallPipeline.h"
+#include "Common/WizardState.h"
+#include "log/ProcessLogger.h"
+#include "platform/RegistryStore.h"
+#include "support/FakeMakerService.h"
+#include "support/RecordingInstallView.h"
+#include "support/TestHttpServer.h"
+#include "telemetry/UserLogReporter.h"
+#include "telemetry/WebLog.h"
+
+namespace pipelinetest {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using qvtest::FakeMakerService;
+using Endpoint = FakeMakerService::Endpoint;
+
+inline const std::string kSampleInstaller = QV_BUILD_DIR "/sample/MorvikBackupSetup.exe";
+inline constexpr const char* kInstallerName = "MorvikBackupSetup1.0.0.0.exe";  // file name + version + ".exe"
+inline constexpr const char* kStem = "MorvikBackupSetup";
+
+inline std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteFile(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline std::string Md5Hex(const std::string& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
+    std::string hex;
+    char byte[3];
+    for (unsigned int i = 0; i < length; ++i) {
+        std::snprintf(byte, sizeof byte, "%02x", digest[i]);
+        hex += byte;
+    }
+    return hex;
+}
+
+// Passes every event on to the real reporter and counts them, so a test knows how many
+// hits the collector must end up with.
+class CountingReporter : public IEventReporter {
+public:
+    explicit CountingReporter(IEventReporter& next) : next_(next) {}
+    int ReportEvent(const std::string& category, const std::string& action, const std::string& label,
+                    bool immediate) override {
+        ++count_;
+        return next_.ReportEvent(category, action, label, immediate);
+    }
+    std::size_t Count() const { return count_.load(); }
+
+private:
+    IEventReporter& next_;
+    std::atomic<std::size_t> count_{0};
+};
+
+struct Hit {
+    std::string category, action, label;
+    bool operator==(const Hit&) const = default;
+};
+inline std::ostream& operator<<(std::ostream& out, const Hit& hit) {
+    return out << hit.category << "/" << hit.action << "/" << hit.label;
+}
+
+class PipelineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::random_device random;
+        root_ = fs::temp_directory_path() / ("qv-pipeline-" + std::to_string(random()) + std::to_string(random()));
+        fs::create_directories(root_ / "tmp");
+        fs::create_directories(root_ / "registry");
+        fs::create_directories(root_ / "desktop");
+        ASSERT_TRUE(qvlog::ConfigureLogFile((root_ / "setup.log").string()));
+
+        WebLogOptions client;
+        client.endpoints = service_.Endpoints();
+        client.registryFolder = root_ / "registry";
+        UserLogReporterOptions options;
+        options.createClient = [client] { return new WebLog(client); };
+        options.propertyId = "UA-555-1";
+        options.version = "1.0.0.0";
+        options.osDescription = "Debian GNU/Linux 12 (bookworm) 64bit";
+        options.localeName = "Chinese_China";
+        options.idleSleep = 10ms;
+        analytics_ = std::make_unique<UserLogReporter>(options);
+        reporter_ = std::make_unique<CountingReporter>(*analytics_);
+
+        hklm_ = std::make_unique<platform::RegistryStore>(platform::RegistryHive::LocalMachine, root_ / "registry");
+        hkcu_ = std::make_unique<platform::RegistryStore>(platform::RegistryHive::CurrentUser, root_ / "registry");
+
+        installer_ = ReadFile(kSampleInstaller);
+        ASSERT_GT(installer_.size(), 1000u);
+        server_.serveFile("/files/MorvikBackupSetup.exe", installer_);
+
+        config_.loadState = CONFIG_LOADED;
+        config_.loadSource = CONFIG_SOURCE_SERVICE;
+        config_.Downloader_id = 81;
+        config_.Downloader_type = 1;
+        config_.Software_name = "MorvikBackup";
+        config_.Software_version = "1.0.0.0";
+        config_.Process_name = "MorvikBackup.exe";
+        config_.Download_url = server_.url("/files/MorvikBackupSetup.exe");
+        config_.Extra_download_url = config_.Download_url;
+        config_.remotePaths = {config_.Download_url};
+        config_.Md5 = Md5Hex(installer_);
+
+        state_.configure = &config_;
+        state_.downloaderId = 81;
+        state_.productFolderName = "MorvikBackup";
+        state_.downloadDir = (root_ / "desktop" / kStem).string();
+        state_.languageIndex = 2;
+        state_.SetProgressFormat("%0.f%%");
+        view_.SetText("install_file_path_edit", (root_ / "install" / "Morvik").string());
+    }
+
+    void TearDown() override {
+        analytics_.reset();
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    InstallPipelineOptions Options() {
+        InstallPipelineOptions options;
+        options.download.noSpeedEventMs = 500;
+        options.download.stallLimitMs = 2000;
+        options.download.rangeTimeouts.requestMs = 2000;
+        options.download.rangeTimeouts.connectMs = 1000;
+        options.speedTest.steps = 1;
+        options.speedTest.stepMs = 300;
+        options.speedTest.rangeTimeouts = options.download.rangeTimeouts;
+        options.installerWait.waitMs = 200;
+        options.installerWait.pauseMs = 50;
+        options.networkAlive = [] { return true; };
+        const std::string temporary = (root_ / "tmp").string() + "/";
+        options.temporaryDirectory = [temporary] { return temporary; };
+        options.temporaryDirectoryAsReported = [temporary] { return temporary; };
+        options.localTime = [] {
+            std::tm when{};
+            when.tm_year = 2026 - 1900;
+            when.tm_mon = 11;
+            when.tm_mday = 9;
+            when.tm_hour = 8;
+            when.tm_min = 7;
+            when.tm_sec = 5;
+            return when;
+        };
+        options.exceptionUrl = service_.UrlOf(Endpoint::ExceptionSend);
+        options.localMachine = hklm_.get();
+        options.currentUser = hkcu_.get();
+        return options;
+    }
+
+    int Run(const InstallPipelineOptions& options) {
+        CInstallPipeline pipeline(view_, state_, *reporter_, options);
+        const int result = pipeline.InstallThreadFunc();
+        installerPid_ = pipeline.InstallerPid();
+        return result;
+    }
+    int Run() { return Run(Options()); }
+
+    // Every hit the pipeline and the layers below it reported, as the collector got them.
+    std::vector<Hit> Hits() {
+        // The reporter sends its own launch hit besides the ones counted here.
+        const auto deadline = std::chrono::steady_clock::now() + 20s;
+        std::vector<Hit> hits;
+        for (;;) {
+            hits.clear();
+            std::size_t counted = 0;
+            for (const auto& hit : service_.Requests(Endpoint::Collect)) {
+                hits.push_back({hit.Field("ec"), hit.Field("ea"), hit.Field("el")});
+                if (hits.back().action != "launchDownloader001") ++counted;
+            }
+            if (counted >= reporter_->Count()) break;
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "the collector got " << counted << " of " << reporter_->Count() << " hits";
+                break;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return hits;
+    }
+    // The pipeline's own hits, in order: from its first one on, without the download
+    // layer's size probes and speed figures.
+    static std::vector<Hit> Funnel(const std::vector<Hit>& hits) {
+        std::vector<Hit> kept;
+        bool started = false;
+        for (const auto& hit : hits) {
+            started = started || hit.action == "BeginDownload001";
+            if (!started || hit.category == "GetSize" || hit.category == "DownloadSpeed" || hit.action == "TotalRequestTimes" ||
+                hit.action == "DownloadRateMin" || hit.action == "DownloadRateMax" || hit.action == "NoDownloadSpeed") {
+                continue;
+            }
+            kept.push_back(hit);
+        }
+        return kept;
+    }
+    static bool Has(const std::vector<Hit>& hits, const Hit& wanted) {
+        for (const auto& hit : hits) {
+            if (hit == wanted) return true;
+        }
+        return false;
+    }
+
+    std::string Log() const { return ReadFile(root_ / "setup.log"); }
+    bool LogHas(const std::string& text) const { return Log().find(text) != std::string::npos; }
+
+    fs::path TemporaryDownloadDirectory() const { return root_ / "tmp" / kStem; }
+    fs::path InstallerPath() const { return TemporaryDownloadDirectory() / kInstallerName; }
+    fs::path InstallDirectory() const { return root_ / "install" / "Morvik" / "MorvikBackup"; }
+
+    // The failure form after a failed attempt, with the message box of `kind` shown once.
+    void ExpectFailureEnding(MessageKind kind) {
+        EXPECT_EQ(view_.Messages(), std::vector<MessageKind>{kind});
+        EXPECT_TRUE(view_.Visible("text_fail_retry"));
+        EXPECT_TRUE(view_.Visible("text_fail_advice"));
+        EXPECT_TRUE(view_.Visible("img_warning"));
+        EXPECT_FALSE(view_.Text("start_app").empty()) << "start_app carries the retry text";
+        EXPECT_EQ(view_.Page("main_tablayout"), 0);
+        EXPECT_TRUE(view_.SlideTimerStopped());
+        EXPECT_EQ(view_.DoneCount(), 1);
+        EXPECT_EQ(state_.closeConfirmKind.load(), static_cast<int>(MessageKind::CloseWithoutAsking));
+    }
+
+    fs::path root_;
+    FakeMakerService service_;
+    qvtest::TestHttpServer server_;
+    std::unique_ptr<UserLogReporter> analytics_;
+    std::unique_ptr<CountingReporter> reporter_;
+    std::unique_ptr<platform::RegistryStore> hklm_;
+    std::unique_ptr<platform::RegistryStore> hkcu_;
+    std::string installer_;
+    ProductConfig config_;
+    WizardState state_;
+    qvtest::RecordingInstallView view_;
+    int installerPid_ = -1;
+};
+
+}  // namespace pipelinetest
