@@ -196,6 +196,9 @@ CURLcode CLibcurlTool::fetch(const std::string& url, bool headerOnly, std::strin
     curl_easy_setopt(m_curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, &CollectText);
     curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &collected);
+    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, m_fetchStallSeconds);
+    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_LOW_SPEED_TIME, m_fetchStallSeconds);
     ApplyConnectionPolicy(m_curl);
     const CURLcode setResult = ApplyTlsVerification(m_curl, nullptr);
     if (setResult != CURLE_OK) {

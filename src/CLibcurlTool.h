@@ -43,6 +43,12 @@ public:
     // Holds the download write mutex only around the seek, the write and the position update.
     static std::size_t downloadFunc(char* data, std::size_t size, std::size_t count, void* userdata);
 
+    // A server that accepts the connection and then says nothing would hold the probe
+    // and the page fetch for ever (and the install with them): both give up once no byte
+    // arrived for this long, the same limit after which a download counts as stalled.
+    static constexpr long kFetchStallSeconds = 30;
+    void setFetchStallSeconds(long seconds) { m_fetchStallSeconds = seconds; }
+
     // Header probe: the response headers of every response in the redirect chain, in
     // order, cut at kHeaderLimit characters.
     CURLcode getHeader(const std::string& url, std::string& header);
@@ -69,4 +75,5 @@ private:
 
     CURL* m_curl = nullptr;
     RangeTimeouts m_timeouts;
+    long m_fetchStallSeconds = kFetchStallSeconds;
 };

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "CLibcurlTool.h"
 #include "DownloadTask.h"
 #include "EngineTestSupport.h"
+#include "support/FakeMakerService.h"
 #include "support/TestHttpServer.h"
 
 using enginetest::LogCapture;
@@ -184,6 +186,25 @@ TEST(LibcurlTool, BodyFetchKeepsExactlyTheLimit) {
     EXPECT_EQ(body, std::string(200000, 'x'));
     EXPECT_EQ(tool.getContent(server.url("/page.html"), body, 400000), CURLE_OK);
     EXPECT_EQ(body.size(), 300004u);
+}
+
+TEST(LibcurlTool, ProbeAndPageFetchGiveUpOnAServerThatSaysNothing) {
+    qvtest::FakeMakerService silent;
+    using Endpoint = qvtest::FakeMakerService::Endpoint;
+    silent.SetBehaviour(Endpoint::Location, qvtest::FakeMakerService::Behaviour::Hang);
+    silent.SetHangLimit(std::chrono::milliseconds(20000));
+    CLibcurlTool tool;
+    ASSERT_TRUE(tool.init());
+    tool.setFetchStallSeconds(1);
+    std::string text;
+    for (bool probe : {true, false}) {
+        const auto start = std::chrono::steady_clock::now();
+        const CURLcode result = probe ? tool.getHeader(silent.UrlOf(Endpoint::Location), text)
+                                      : tool.getContent(silent.UrlOf(Endpoint::Location), text, 1000);
+        EXPECT_EQ(result, CURLE_OPERATION_TIMEDOUT) << (probe ? "probe" : "page fetch");
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+    }
+    silent.Stop();
 }
 
 TEST(LibcurlTool, PostDataReturnsTheReply) {
