@@ -18,10 +18,12 @@
 #include <thread>
 #include <vector>
 
+#include "log/ProcessLogger.h"  // the wizard includes both: no X11 macro may leak in
 #include "ui/CButton.h"
 #include "ui/CControlHost.h"
 #include "ui/CEdit.h"
 #include "ui/CImage.h"
+#include "ui/CImageCache.h"
 #include "ui/CProgress.h"
 #include "ui/CSkinPackage.h"
 #include "ui/x11/CSingleInstance.h"
@@ -226,6 +228,7 @@ TEST_F(SkinWindow, AClickNotifiesOnceAndADisabledButtonNever) {
     TestWnd window;
     Open(window);
     Sh("xdotool mousemove " + At(window, kButton) + " click 1");
+    Pump(3000, [&] { return !window.clicks.empty(); });
     Pump(300);
     EXPECT_EQ(window.clicks, std::vector<std::string>{"btn"});
     Sh("xdotool mousemove " + At(window, kDisabled) + " click 1");
@@ -237,7 +240,8 @@ TEST_F(SkinWindow, EscapeIsSwallowedAndReturnPassedOn) {
     TestWnd window;
     Open(window);
     Sh("xdotool mousemove " + At(window, kEdit) + " click 1 key Escape Escape Return");
-    Pump(300);
+    Pump(3000, [&] { return !window.keys.empty(); });
+    Pump(200);
     EXPECT_TRUE(window.IsAlive());
     EXPECT_TRUE(window.IsShown());
     EXPECT_EQ(window.keys, std::vector<std::uintptr_t>{VK_RETURN});
@@ -249,15 +253,19 @@ TEST_F(SkinWindow, CaptionBandDragsOnALabelAndClicksOnAButton) {
     int x0, y0, w, h;
     window.Bounds(x0, y0, w, h);
     Sh("xdotool mousemove " + At(window, kTitle) + " mousedown 1 mousemove_relative 20 10 mousemove_relative 30 20 mouseup 1");
-    Pump(300);
     int x1, y1;
+    Pump(3000, [&] {
+        window.Bounds(x1, y1, w, h);
+        return x1 - x0 == 50 && y1 - y0 == 30;
+    });
+    Pump(200);
     window.Bounds(x1, y1, w, h);
     EXPECT_EQ(x1 - x0, 50);
     EXPECT_EQ(y1 - y0, 30);
     EXPECT_TRUE(window.clicks.empty());
 
     Sh("xdotool mousemove " + At(window, kCaptionButton) + " mousedown 1 mousemove_relative 5 3 mousemove_relative -- -5 -3 mouseup 1");
-    Pump(300);
+    Pump(3000, [&] { return !window.clicks.empty(); });
     int x2, y2;
     window.Bounds(x2, y2, w, h);
     EXPECT_EQ(x2, x1);
@@ -394,7 +402,7 @@ TEST_F(SkinWindow, ModalBoxOnAnotherThreadLeavesTheOwnerRepaintingButDeaf) {
     EXPECT_TRUE(boxFinal.load());
     Pump(300);
     Sh("xdotool mousemove " + At(owner, kButton) + " click 1");
-    Pump(300);
+    Pump(3000, [&] { return !owner.clicks.empty(); });
     EXPECT_EQ(owner.clicks, std::vector<std::string>{"btn"});
 }
 
@@ -457,6 +465,30 @@ TEST_F(SkinWindow, ShippedWindowsComeUpOnScreen) {
     if (const char* dir = std::getenv("QV_SCREENSHOT_DIR")) {
         Sh(std::string("import -window root '") + dir + "/x11_windows.png'");
     }
+}
+
+TEST_F(SkinWindow, DirectDrawingReachesTheScreenAtOnce) {
+    TestWnd window;
+    Open(window);
+    auto picture = std::make_shared<CImage>(40, 30);
+    for (int i = 0; i < 40 * 30; ++i) picture->Data()[i] = 0xFF3366CCu;
+    window.GetHost()->Images().Register("FirstFrame", picture);
+    // No loop runs between the drawing and the probe: the slide transition busy-waits too.
+    EXPECT_TRUE(window.DrawImageDirect({200, 200, 240, 230}, "FirstFrame"));
+    EXPECT_EQ(Screen(window, 220, 215), 0x3366CCu);
+    EXPECT_FALSE(window.DrawImageDirect({200, 200, 240, 230}, "skin\\no_such.png"));
+}
+
+TEST_F(SkinWindow, ASkinFileThatDoesNotBuildCallsTheFailureHookAndCreatesNothing) {
+    struct Broken : TestWnd {
+        Broken() : TestWnd("NoSuchLayout.xml", "QV_TEST_BROKEN") {}
+        std::string failure;
+        void OnSkinLoadFailed(const std::string& error) override { failure = error; }
+    } window;
+    EXPECT_FALSE(window.Create(nullptr, "broken", UI_WNDSTYLE_DIALOG, 0, 0, 0, 100, 100));
+    EXPECT_NE(window.failure.find("NoSuchLayout.xml"), std::string::npos) << window.failure;
+    EXPECT_FALSE(window.IsAlive());
+    EXPECT_FALSE(window.initialised);
 }
 
 long ResidentKiB() {
