@@ -49,7 +49,7 @@ constexpr int kProgressTop = 140;       // 400 x 6
 constexpr int kMaskedTop = 150;         // 42 x 108 at 0,150
 
 const char* const kTestLayout = R"(<?xml version="1.0" encoding="utf-8"?>
-<Window size="400,300" caption="0,0,0,60" roundcorner="4,4">
+<Window size="400,300" caption="0,0,0,60" sizebox="0,0,4,4" roundcorner="4,4">
   <Font name="Tahoma" size="13" />
   <VerticalLayout bkcolor="#FFFFFFFF">
     <HorizontalLayout height="60">
@@ -271,6 +271,26 @@ TEST_F(SkinWindow, CaptionBandDragsOnALabelAndClicksOnAButton) {
     EXPECT_EQ(x2, x1);
     EXPECT_EQ(y2, y1);
     EXPECT_EQ(window.clicks, std::vector<std::string>{"capbtn"});
+}
+
+TEST_F(SkinWindow, TheSizeboxEdgeResizesTheWindow) {
+    TestWnd window;
+    Open(window);
+    int x0, y0, w0, h0;
+    window.Bounds(x0, y0, w0, h0);
+    Sh("xdotool mousemove " + At(window, {398, 298}) + " mousedown 1 mousemove_relative 30 20 mouseup 1");
+    int x1, y1, w1, h1;
+    Pump(3000, [&] {
+        window.Bounds(x1, y1, w1, h1);
+        return w1 != w0;
+    });
+    EXPECT_EQ(x1, x0);
+    EXPECT_EQ(y1, y0);
+    EXPECT_EQ(w1, 430);
+    EXPECT_EQ(h1, 320);
+    Pump(300);
+    EXPECT_EQ(window.GetHost()->GetClientSize(), (TSize{430, 320}));
+    EXPECT_TRUE(window.clicks.empty());
 }
 
 TEST_F(SkinWindow, TypingIntoAnEditShowsTheTextAndCtrlABackspaceEmptiesIt) {

@@ -248,9 +248,18 @@ void CSkinWindow::OnMouseDown(const x11::MouseEvent& mouse) {
         return;
     }
     if (mouse.button != 1) return;
-    if (host_->HitTest(pt, false) == HitArea::HIT_CAPTION) {
-        BeginMoveDrag(mouse);
-        return;
+    using Edge = x11::X11Window::Edge;
+    switch (host_->HitTest(pt, false)) {
+        case HitArea::HIT_CAPTION: BeginMoveDrag(mouse); return;
+        case HitArea::HIT_LEFT: BeginResizeDrag(mouse, Edge::EDGE_LEFT); return;
+        case HitArea::HIT_TOP: BeginResizeDrag(mouse, Edge::EDGE_TOP); return;
+        case HitArea::HIT_RIGHT: BeginResizeDrag(mouse, Edge::EDGE_RIGHT); return;
+        case HitArea::HIT_BOTTOM: BeginResizeDrag(mouse, Edge::EDGE_BOTTOM); return;
+        case HitArea::HIT_TOPLEFT: BeginResizeDrag(mouse, Edge::EDGE_TOP | Edge::EDGE_LEFT); return;
+        case HitArea::HIT_TOPRIGHT: BeginResizeDrag(mouse, Edge::EDGE_TOP | Edge::EDGE_RIGHT); return;
+        case HitArea::HIT_BOTTOMLEFT: BeginResizeDrag(mouse, Edge::EDGE_BOTTOM | Edge::EDGE_LEFT); return;
+        case HitArea::HIT_BOTTOMRIGHT: BeginResizeDrag(mouse, Edge::EDGE_BOTTOM | Edge::EDGE_RIGHT); return;
+        case HitArea::HIT_CLIENT: break;
     }
     host_->OnButtonDown(pt);
 }
@@ -283,7 +292,11 @@ void CSkinWindow::UpdateCursor(int x, int y) {
 void CSkinWindow::OnKeyDown(const x11::KeyEvent& keyEvent) {
     if (!host_) return;
     std::uintptr_t virtualKey = VirtualKeyOf(keyEvent.keysym);
-    if (MessageFilter(WM_KEYDOWN, virtualKey, 0)) return;
+    if (MessageFilter(WM_KEYDOWN, virtualKey, 0)) {
+        // Escape still folds an open drop-down list away; it only never closes the window.
+        if (virtualKey == VK_ESCAPE && host_->GetOpenCombo() != nullptr) host_->CloseDropList();
+        return;
+    }
     const bool control = (keyEvent.modifiers & x11::MOD_CONTROL) != 0;
     if (control && virtualKey == 'A') {
         if (auto* edit = dynamic_cast<CEdit*>(host_->GetFocus())) {

@@ -255,8 +255,16 @@ void X11Window::Centre() {
     SetBounds(areaX + (areaWidth - width_) / 2, areaY + (areaHeight - height_) / 2, width_, height_);
 }
 
+void X11Window::BeginResizeDrag(const MouseEvent& press, unsigned edges) {
+    BeginMoveDrag(press);
+    resizeEdges_ = edges;
+}
+
 void X11Window::BeginMoveDrag(const MouseEvent& press) {
     dragging_ = true;
+    resizeEdges_ = 0;
+    dragStartWidth_ = width_;
+    dragStartHeight_ = height_;
     dragStartRootX_ = press.rootX;
     dragStartRootY_ = press.rootY;
     dragStartX_ = x_;
@@ -425,8 +433,20 @@ void X11Window::HandleEvent(XEvent* event) {
         break;
     case MotionNotify: {
         if (dragging_) {
-            SetBounds(dragStartX_ + event->xmotion.x_root - dragStartRootX_,
-                      dragStartY_ + event->xmotion.y_root - dragStartRootY_, width_, height_);
+            int dx = event->xmotion.x_root - dragStartRootX_;
+            int dy = event->xmotion.y_root - dragStartRootY_;
+            if (resizeEdges_ == 0) {
+                SetBounds(dragStartX_ + dx, dragStartY_ + dy, width_, height_);
+                break;
+            }
+            constexpr int kMinSide = 32;
+            int left = dragStartX_, top = dragStartY_;
+            int right = left + dragStartWidth_, bottom = top + dragStartHeight_;
+            if (resizeEdges_ & EDGE_LEFT) left = std::min(left + dx, right - kMinSide);
+            if (resizeEdges_ & EDGE_RIGHT) right = std::max(right + dx, left + kMinSide);
+            if (resizeEdges_ & EDGE_TOP) top = std::min(top + dy, bottom - kMinSide);
+            if (resizeEdges_ & EDGE_BOTTOM) bottom = std::max(bottom + dy, top + kMinSide);
+            SetBounds(left, top, right - left, bottom - top);
             break;
         }
         if (!inputEnabled_) break;

@@ -82,6 +82,10 @@ public:
     bool InputEnabled() const { return inputEnabled_; }
     // Moves the window with the pointer until the button is released (caption dragging).
     void BeginMoveDrag(const MouseEvent& press);
+    // Resizes the window with the pointer until the button is released, moving the
+    // given edges (EDGE_ bits).
+    enum Edge : unsigned { EDGE_LEFT = 1, EDGE_TOP = 2, EDGE_RIGHT = 4, EDGE_BOTTOM = 8 };
+    void BeginResizeDrag(const MouseEvent& press, unsigned edges);
 
     // Marks the window for painting on its own thread soon. Any thread.
     void Invalidate();
@@ -152,6 +156,8 @@ private:
     // Caption drag without a window manager's help.
     bool dragging_ = false;
     int dragStartRootX_ = 0, dragStartRootY_ = 0, dragStartX_ = 0, dragStartY_ = 0;
+    unsigned resizeEdges_ = 0;  // while dragging: 0 moves, else the edges that follow
+    int dragStartWidth_ = 0, dragStartHeight_ = 0;
     // Double-click detection.
     unsigned long lastPressTime_ = 0;
     int lastPressX_ = -100, lastPressY_ = -100, lastPressButton_ = 0;
