@@ -106,6 +106,15 @@ struct ObjFree { void operator()(ASN1_OBJECT* p) const { ASN1_OBJECT_free(p); } 
 
 TrustResult Status(std::uint32_t status, std::uint32_t lastError = 0) { return TrustResult{status, lastError}; }
 
+// A read-only BIO over [position, end) of a ByteSource (defined below).
+struct RangeState {
+    ByteSource* source;
+    std::uint64_t position;
+    std::uint64_t end;
+    bool failed;
+};
+const BIO_METHOD* RangeMethod();
+
 // ---- Authenticode -------------------------------------------------------------------
 
 struct PeLayout {
@@ -251,11 +260,18 @@ TrustResult VerifyAuthenticode(ByteSource& source, const PeLayout& layout) {
 
     // Hash-only: the signer's certificate is not chained to any root (PKCS7_NOVERIFY); the
     // signature over the content and its signed attributes must hold.
-    std::unique_ptr<BIO, BioFree> content(BIO_new_mem_buf(signedContent, static_cast<int>(signedLength)));
+    // The content goes in through our own BIO type: PKCS7_verify copies a memory BIO into
+    // a temporary one that it does not free on every error path.
+    MemorySource signedSource({signedContent, static_cast<std::size_t>(signedLength)});
+    RangeState state{&signedSource, 0, static_cast<std::uint64_t>(signedLength), false};
+    const BIO_METHOD* method = RangeMethod();
+    std::unique_ptr<BIO, BioFree> content(method != nullptr ? BIO_new(method) : nullptr);
     if (!content) return Status(CRYPT_E_FILE_ERROR);
-    if (PKCS7_verify(pkcs7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_BINARY | PKCS7_NOVERIFY) != 1) {
-        return Status(NTE_BAD_SIGNATURE);
-    }
+    BIO_set_data(content.get(), &state);
+    const int verified =
+        PKCS7_verify(pkcs7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_BINARY | PKCS7_NOVERIFY);
+    BIO_set_data(content.get(), nullptr);
+    if (verified != 1) return Status(NTE_BAD_SIGNATURE);
     if (static_cast<unsigned int>(ASN1_STRING_length(signedDigest)) != hashLength ||
         std::memcmp(ASN1_STRING_get0_data(signedDigest), imageHash.data(), hashLength) != 0) {
         return Status(TRUST_E_BAD_DIGEST);
@@ -265,15 +281,7 @@ TrustResult VerifyAuthenticode(ByteSource& source, const PeLayout& layout) {
 
 // ---- Appended CMS signature -----------------------------------------------------------
 
-// A read-only BIO over [position, end) of a ByteSource, so the content is streamed into
-// the verifier instead of being loaded whole.
-struct RangeState {
-    ByteSource* source;
-    std::uint64_t position;
-    std::uint64_t end;
-    bool failed;
-};
-
+// The content is streamed into the verifier instead of being loaded whole.
 int RangeRead(BIO* bio, char* out, int count) {
     auto* state = static_cast<RangeState*>(BIO_get_data(bio));
     if (state == nullptr || count <= 0 || state->position >= state->end) return 0;

@@ -61,6 +61,7 @@ const Case kCases[] = {
     {"unsigned64.exe", Verdict::NotSigned, platform::TRUST_E_NOSIGNATURE},
     {"tampered-code.exe", Verdict::Refused, platform::TRUST_E_BAD_DIGEST},
     {"tampered-signature.exe", Verdict::Refused, 0},
+    {"trailing-bytes.exe", Verdict::Refused, platform::TRUST_E_BAD_DIGEST},
     {"garbage-table.exe", Verdict::Refused, platform::CRYPT_E_ASN1_BADTAG},
     {"truncated-table.exe", Verdict::Refused, platform::CRYPT_E_ASN1_BADTAG},
     {"oversized-table.exe", Verdict::Refused, platform::CRYPT_E_ASN1_BADTAG},

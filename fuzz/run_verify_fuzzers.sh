@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of the embedded-signature reader and the download task-file
+# reader with clang (-fsanitize=fuzzer,address,undefined) and runs each for a while (60 s
+# by default). Crash inputs are copied into tests/regressions/signature/ and
+# tests/regressions/taskfile/, which the verify tests replay.
+# Not part of CI. Usage: fuzz/run_verify_fuzzers.sh [seconds]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+SECONDS_EACH=${1:-60}
+OUT=${FUZZ_BUILD_DIR:-/tmp/qv-verify-fuzz}
+# Findings of an earlier run were already kept; start each run with none.
+rm -rf "$OUT/artifacts" "$OUT/fixtures"
+mkdir -p "$OUT/obj" "$OUT/corpus/signature" "$OUT/corpus/taskfile" "$OUT/artifacts" "$OUT/tmp"
+
+CXX=${CXX:-clang++}
+FLAGS=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
+       -I"$ROOT" -I"$ROOT/src" -DELPP_THREAD_SAFE -DELPP_NO_DEFAULT_LOG_FILE -DELPP_DISABLE_DEFAULT_CRASH_HANDLING)
+
+build_objects() {
+  local -n result=$1
+  shift
+  result=()
+  for src in "$@"; do
+    local obj="$OUT/obj/$(echo "$src" | tr / _).o"
+    if [ ! -f "$obj" ] || [ "$ROOT/$src" -nt "$obj" ]; then
+      "$CXX" "${FLAGS[@]}" -c "$ROOT/$src" -o "$obj"
+    fi
+    result+=("$obj")
+  done
+}
+elpp="$OUT/obj/easylogging.o"
+[ -f "$elpp" ] || "$CXX" "${FLAGS[@]}" -w -c /usr/include/easylogging++.cc -o "$elpp"
+
+build_objects SIGNATURE_OBJS platform/TrustVerifier.cpp
+build_objects TASKFILE_OBJS src/CDownloadTaskManager.cpp src/CTaskManager.cpp src/CLibcurlTool.cpp \
+  src/CDownloadThread.cpp src/CThread.cpp platform/FileStreams.cpp platform/Clock.cpp src/log/ProcessLogger.cpp
+TASKFILE_OBJS+=("$elpp")
+
+# Seeds: freshly signed fixtures, and a task file as a download writes it.
+"$ROOT/tests/fixtures/signing/make_fixtures.sh" "$OUT/fixtures" >/dev/null
+cp "$OUT"/fixtures/*.exe "$OUT"/fixtures/installer-*.sh "$OUT/corpus/signature/"
+cat > "$OUT/corpus/taskfile/seed.xml" <<'XML'
+<TaskInfo>
+    <TasksCount>2</TasksCount>
+    <ContentLength>1500000</ContentLength>
+    <DownloadTime>1234</DownloadTime>
+    <Task>
+        <StartPos>0</StartPos>
+        <EndPos>1048575</EndPos>
+        <DownloadedPos>1048575</DownloadedPos>
+        <RemotePath>http://127.0.0.1/setup.exe</RemotePath>
+        <LocalPath>/tmp/setup.exe</LocalPath>
+        <TaskStatus>3</TaskStatus>
+        <TaskId>1</TaskId>
+        <RequestTimes>1</RequestTimes>
+    </Task>
+    <Task>
+        <StartPos>1048576</StartPos>
+        <EndPos>1500000</EndPos>
+        <DownloadedPos>1100000</DownloadedPos>
+        <RemotePath>http://127.0.0.1/setup.exe</RemotePath>
+        <LocalPath>/tmp/setup.exe</LocalPath>
+        <TaskStatus>1</TaskStatus>
+        <TaskId>2</TaskId>
+        <RequestTimes>4</RequestTimes>
+    </Task>
+</TaskInfo>
+XML
+
+status=0
+for target in signature taskfile; do
+  bin="$OUT/${target}_fuzzer"
+  if [ "$target" = signature ]; then
+    "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer "$ROOT/fuzz/signature_fuzzer.cpp" "${SIGNATURE_OBJS[@]}" -lcrypto -o "$bin"
+    maxlen=16384
+  else
+    "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer "$ROOT/fuzz/taskfile_fuzzer.cpp" "${TASKFILE_OBJS[@]}" \
+      -ltinyxml2 -lcurl -lpthread -o "$bin"
+    maxlen=8192
+  fi
+  echo "== ${target}_fuzzer for ${SECONDS_EACH}s"
+  if ! TMPDIR="$OUT/tmp" "$bin" -max_total_time="$SECONDS_EACH" -max_len="$maxlen" -rss_limit_mb=2048 -timeout=10 \
+       -artifact_prefix="$OUT/artifacts/${target}-" -print_final_stats=1 "$OUT/corpus/$target" 2>"$OUT/${target}.log"; then
+    status=1
+  fi
+  tail -n 12 "$OUT/${target}.log" | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' || true
+done
+
+found=0
+for crash in "$OUT"/artifacts/*; do
+  [ -e "$crash" ] || continue
+  name=$(basename "$crash")
+  target=${name%%-*}
+  mkdir -p "$ROOT/tests/regressions/$target"
+  cp "$crash" "$ROOT/tests/regressions/$target/"
+  echo "kept $name in tests/regressions/$target/"
+  found=1
+done
+if [ "$status" -ne 0 ] || [ "$found" -ne 0 ]; then
+  echo "fuzzing found problems; see $OUT/*.log"
+  exit 1
+fi
+echo "no findings"
