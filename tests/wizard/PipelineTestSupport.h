@@ -221,6 +221,14 @@ protected:
         }
         return kept;
     }
+    // The hits of one category, in order.
+    static std::vector<Hit> Only(const std::vector<Hit>& hits, const std::string& category) {
+        std::vector<Hit> kept;
+        for (const auto& hit : hits) {
+            if (hit.category == category) kept.push_back(hit);
+        }
+        return kept;
+    }
     static bool Has(const std::vector<Hit>& hits, const Hit& wanted) {
         for (const auto& hit : hits) {
             if (hit == wanted) return true;
