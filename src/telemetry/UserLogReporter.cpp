@@ -31,6 +31,9 @@ struct UserLogReporter::Core {
     std::timed_mutex queueLock;  // guards queue; taken with a bounded wait
     std::deque<AnalyticsEvent> queue;
     std::atomic<bool> stop{false};
+    // The sender's progress, for WaitUntilSent: past its identity step, and sending one.
+    std::atomic<bool> senderStarted{false};
+    std::atomic<int> sending{0};
 
     mutable std::mutex clientMutex;  // guards the pointer, not the object
     std::shared_ptr<IWebLog> client;
@@ -178,6 +181,7 @@ void UserLogReporter::SenderThread(std::shared_ptr<Core> core) {
         }
     }
     core->Enqueue({"DownloaderInfo00", "launchDownloader001", ""});
+    core->senderStarted = true;
 
     for (;;) {
         if (!core->queueLock.try_lock_for(kQueueLockWait)) continue;
@@ -189,9 +193,27 @@ void UserLogReporter::SenderThread(std::shared_ptr<Core> core) {
         }
         AnalyticsEvent event = std::move(core->queue.front());
         core->queue.pop_front();
+        ++core->sending;
         core->queueLock.unlock();
         // Without a client (never created, or released by teardown) the event is discarded;
         // a failed hit is not retried.
         if (std::shared_ptr<IWebLog> client = core->Client()) core->Send(*client, event);
+        --core->sending;
+    }
+}
+
+bool UserLogReporter::WaitUntilSent(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        bool idle = false;
+        if (core_->senderStarted && core_->queueLock.try_lock_for(std::chrono::milliseconds(20))) {
+            // Popping and counting happen under the lock, so an empty queue with nothing
+            // in flight means every event queued so far has been handed over.
+            idle = core_->queue.empty() && core_->sending == 0;
+            core_->queueLock.unlock();
+        }
+        if (idle) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }

@@ -66,6 +66,12 @@ public:
     int ReportEvent(const std::string& category, const std::string& action, const std::string& label,
                     bool immediate) override;
 
+    // Waits, at most `limit`, until every event queued so far has been handed to the
+    // collector (sent or failed). For a program that ends right after its last event, such
+    // as the unattended install. False when events were still waiting at the limit (or
+    // there is no sender thread).
+    bool WaitUntilSent(std::chrono::milliseconds limit);
+
     // "&cd1=...&cd7=..." for the next hit, values percent-encoded.
     std::string BuildCustomDimensions() const;
 

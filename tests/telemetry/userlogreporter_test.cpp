@@ -201,6 +201,22 @@ TEST_F(ReporterTest, SenderResolvesIdentityFirstThenDrainsTheQueueInOrder) {
     EXPECT_EQ(Hits().size(), 3u);
 }
 
+TEST_F(ReporterTest, WaitUntilSentReturnsOnceEveryQueuedEventReachedTheCollector) {
+    UserLogReporter reporter(Options(true));
+    for (int i = 0; i < 20; ++i) reporter.ReportEvent("Wait", "Event" + std::to_string(i), "", false);
+    ASSERT_TRUE(reporter.WaitUntilSent(10s));
+    // Nothing is still on its way: the 20 events and the sender's launch event are there.
+    EXPECT_EQ(Hits().size(), 21u);
+    // A collector that hangs keeps an event in flight: the wait gives up at its limit.
+    service_.SetBehaviour(Endpoint::Collect, Behaviour::Hang);
+    service_.SetHangLimit(3s);
+    reporter.ReportEvent("Wait", "Stuck", "", false);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(reporter.WaitUntilSent(300ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    service_.ReleaseHangs();
+}
+
 TEST_F(ReporterTest, ThousandEventsFromEightThreadsArriveOnceAndInPerThreadOrder) {
     constexpr int kThreads = 8;
     constexpr int kPerThread = 125;
