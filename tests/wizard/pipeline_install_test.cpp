@@ -236,6 +236,43 @@ TEST_F(PipelineTest, CommandLineLongerThan1023CharactersIsNotCut) {
     EXPECT_TRUE(fs::exists(installDirectory / "MorvikBackup.exe"));
 }
 
+TEST_F(PipelineTest, SkinConfigurationClearsEarlierFilesAndSkipsTheDigest) {
+    config_.loadSource = CONFIG_SOURCE_SKIN;
+    config_.Md5 = std::string(32, '0');  // would fail, but the skin's checksum is not checked
+    // A complete earlier download with a record that vouches for it is still cleared.
+    WriteFile(InstallerPath(), installer_);
+    WriteFile(InstallerPath().string() + ".db", "1.0.0.0###" + config_.Md5);
+
+    ASSERT_EQ(Run(), 0);
+    EXPECT_TRUE(LogHas(" Configure Load From File, clearAppData Before Download! "));
+    EXPECT_EQ(server_.bytesSent(), static_cast<std::int64_t>(installer_.size()));
+    EXPECT_FALSE(fs::exists(InstallerPath().string() + ".db")) << "no digest check, no record";
+    EXPECT_EQ(service_.Count(Endpoint::ExceptionSend), 0u);
+    EXPECT_TRUE(fs::exists(InstallDirectory() / "MorvikBackup.exe"));
+}
+
+TEST_F(PipelineTest, ProductThatIsNotInstalledIsOnlyDownloadedToItsFolder) {
+    config_.Extra_download_url = server_.url("/files/readme.apk");
+    fs::create_directories(state_.downloadDir);  // the window makes it at start
+    ASSERT_EQ(hklm_->CreateKey(kUninstallKeyNative), platform::RegistryResult::REG_RESULT_OK);
+
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(ReadFile(fs::path(state_.downloadDir) / "MorvikBackupSetup1.0.0.0.apk"), installer_);
+    EXPECT_EQ(view_.Text("install_label"), "100%");
+    EXPECT_EQ(view_.Progress("install_progress"), 100);
+    EXPECT_EQ(view_.Page("main_tablayout"), 0);
+    EXPECT_EQ(view_.DoneCount(), 1);
+    EXPECT_TRUE(view_.Messages().empty());
+    EXPECT_TRUE(LogHas("APP DownloaderSucceed"));
+    EXPECT_FALSE(LogHas("[Start Install CmdLine]"));
+    EXPECT_FALSE(fs::exists(InstallDirectory()));
+    EXPECT_EQ(hklm_->GetString(std::string(kUninstallKeyNative) + "\\{MorvikBackup}_is1", "Inno Setup: Language"),
+              "zhcn");
+    const std::vector<Hit> funnel = Funnel(Hits());
+    ASSERT_FALSE(funnel.empty());
+    EXPECT_EQ(funnel.back().category, "DownloadTime") << "nothing is reported after the download";
+}
+
 // Configurations whose names would climb out of their folders.
 struct BadConfigCase {
     const char* what;
