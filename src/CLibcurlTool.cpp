@@ -62,9 +62,14 @@ std::size_t CollectText(char* data, std::size_t size, std::size_t count, void* u
     return bytes;
 }
 
+// A post's reply is a short acknowledgement; a server sending more than this is cut off
+// (the transfer ends with a write error) instead of filling memory.
+constexpr std::size_t kMaxPostReply = 1u << 20;
+
 std::size_t CollectReply(char* data, std::size_t size, std::size_t count, void* userdata) {
     auto* reply = static_cast<std::string*>(userdata);
     if (data == nullptr || reply == nullptr) return static_cast<std::size_t>(-1);
+    if (reply->size() + size * count > kMaxPostReply) return 0;
     reply->append(data, size * count);
     return size * count;
 }
