@@ -33,12 +33,12 @@ void InitDefaultLogger(bool toStandardOutput) {
     el::Loggers::reconfigureLogger("default", BaseConfiguration(toStandardOutput));
 }
 
-bool ConfigureLogFile(const std::string& path) {
+bool ConfigureLogFile(const std::string& path, bool toStandardOutput) {
     {
         std::ofstream probe(path, std::ios::app);
         if (!probe) return false;
     }
-    el::Configurations conf = BaseConfiguration(true);
+    el::Configurations conf = BaseConfiguration(toStandardOutput);
     conf.setGlobally(el::ConfigurationType::ToFile, "true");
     conf.setGlobally(el::ConfigurationType::Filename, path);
     el::Loggers::reconfigureLogger("default", conf);

@@ -21,7 +21,7 @@ void InitDefaultLogger(bool toStandardOutput = true);
 // Reconfigures "default" from the logger's defaults to write to standard output and to
 // `path` (created if missing). Returns false when the file cannot be opened; the logger
 // then keeps writing to standard output.
-bool ConfigureLogFile(const std::string& path);
+bool ConfigureLogFile(const std::string& path, bool toStandardOutput = true);
 
 void SetConsoleDiagnostics(bool enabled);
 bool ConsoleDiagnosticsEnabled();
