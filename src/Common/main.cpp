@@ -1,20 +1,56 @@
-// Process entry of Setup.
+// Process entry of Setup: one wizard window per desktop, created from the skin package,
+// centred, shown, and served by the message loop until something posts quit.
 
+#include <clocale>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "Common/InstallUIMainWnd.h"
+#include "FuntionImpl/RegistryHelpers.h"
 #include "log/ProcessLogger.h"
-#include "platform/Resources.h"
+#include "ui/x11/CSingleInstance.h"
+#include "ui/x11/X11EventLoop.h"
+
+namespace {
+
+// WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX: a frameless window the skin draws entirely.
+constexpr std::uint32_t kMainWindowStyle = 0x800A0000;
+constexpr int kCreateWidth = 600;
+constexpr int kCreateHeight = 400;
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    // "debug" (exactly, as the only argument) turns on the console diagnostics.
+    // "debug" (exactly, as the only argument) turns on the console diagnostics; standard
+    // output is the console already.
     if (argc == 2 && std::strcmp(argv[1], "debug") == 0) qvlog::SetConsoleDiagnostics(true);
+    std::fputs("test\n", stdout);
+    std::fflush(stdout);
+    // Typed non-Latin text (a folder name) needs the user's UTF-8 character type.
+    std::setlocale(LC_ALL, "");
     qvlog::InitDefaultLogger();
+    FuntionImpl::RouteRegistryReportsToLog();
 
-    auto skin = platform::FindResource("ZIPRES", 138);
-    if (skin.empty()) {
-        LOG(INFO) << " Skin package missing";
+    // One wizard per desktop: a second start brings the first one forward and ends.
+    if (SkinUI::CSingleInstance::ActivateRunning("QUORVANE_UI_Frame")) return 0;
+
+    std::string error;
+    SkinUI::x11::X11EventLoop* loop = SkinUI::x11::X11EventLoop::ForCurrentThread(&error);
+    if (loop == nullptr) {
+        std::fprintf(stderr, "Setup needs a graphical display: %s\n", error.c_str());
         return 1;
     }
-    LOG(INFO) << " Skin package: " << skin.size() << " bytes";
+
+    // Never deleted: pipeline threads may still use the window while the process ends.
+    mainWindow = new InstallUIMainWnd();
+    if (!mainWindow->Create(nullptr, kProductDisplayName, kMainWindowStyle, 0, 0, 0, kCreateWidth, kCreateHeight)) {
+        std::fprintf(stderr, "Setup could not create its window\n");
+        return 1;
+    }
+    mainWindow->CenterWindow();
+    mainWindow->ShowWindow(true, true);
+    loop->Run();
     return 0;
 }

@@ -1,0 +1,84 @@
+// The main window's dialogs and animations: the skinned message box, the slide show of
+// the running page and the overlay that stands in for the window while the product starts.
+
+#include "CConfigure.h"
+#include "Common/CLanguageTexts.h"
+#include "Common/InstallUIMainWnd.h"
+#include "FuntionImpl/ProcessLaunch.h"
+#include "dialogs/MessageBoxWnd.h"
+#include "dialogs/SlideTransition.h"
+#include "log/ProcessLogger.h"
+#include "platform/Shell.h"
+#include "ui/CControl.h"
+#include "ui/CControlHost.h"
+#include "ui/CImageCache.h"
+#include "ui/COption.h"
+
+void InstallUIMainWnd::ShowMessage(MessageKind kind) {
+    // Any thread: the box runs modally on the caller's thread, over this window.
+    MessageBoxWnd::Show(kind, state_.languageIndex.load(), this);
+}
+
+// --- slide show ------------------------------------------------------------------------
+
+int InstallUIMainWnd::CountSlideImages() const {
+    SkinUI::CControlHost* host = GetHost();
+    if (!host) return 0;
+    int count = 0;
+    while (count < SlideTransition::kMaxSlides) {
+        const std::string picture = "skin\\anima\\" + std::to_string(count + 1) + ".png";
+        // Asked first, so the end of the numbering is no "image not found" line in the log.
+        if (!host->Images().Resolves(picture) || host->Images().Get(picture) == nullptr) break;
+        ++count;
+    }
+    return count;
+}
+
+void InstallUIMainWnd::StartSlideShow() {
+    SkinUI::TRect area = imagePlay_ ? imagePlay_->GetPos() : SkinUI::TRect{};
+    TSlideCaptionStyle style;
+    style.languageIndex = state_.languageIndex.load();
+    style.softwareId = configure_ ? configure_->Software_id : 0;
+    slideTransition_ = std::make_unique<SlideTransition>(*this, area, true, slideCount_, style, slideOptions_);
+    slideTransition_->BuildSlides();
+
+    nextSlide_ = 1;
+    if (!slideOptions_.empty()) {
+        if (auto* dot = dynamic_cast<SkinUI::COption*>(slideOptions_.front())) dot->Selected(true);
+    }
+    if (imagePlay_) imagePlay_->SetBkImage("FirstFrame");
+    if (slideCount_ > 1) SetTimer(SLIDE_TIMER, static_cast<std::uint32_t>(slideInterval_));
+}
+
+void InstallUIMainWnd::OnSlideSelected(SkinUI::TNotify& msg) {
+    int target = -1;
+    for (std::size_t i = 0; i < slideOptions_.size() && i < 3; ++i) {
+        if (msg.sender == slideOptions_[i]) target = i == 2 ? 0 : static_cast<int>(i) + 1;
+    }
+    if (target < 0) return;
+    // Only the dot that became selected moves the pictures; the one losing the mark also reports.
+    auto* dot = dynamic_cast<SkinUI::COption*>(msg.sender);
+    if (dot && !dot->IsSelected()) return;
+    SetTimer(SLIDE_TIMER, static_cast<std::uint32_t>(slideInterval_));
+    if (slideTransition_) slideTransition_->Transition(nextSlide_, target, 50);
+    nextSlide_ = target;
+}
+
+void InstallUIMainWnd::OnSlideTimer() {
+    if (slideOptions_.empty()) return;
+    std::size_t next = 0;
+    if (nextSlide_ == 1) next = slideOptions_.size() >= 2 ? 1 : 0;
+    else if (nextSlide_ == 2) next = slideOptions_.size() >= 3 ? 2 : 0;
+    if (auto* dot = dynamic_cast<SkinUI::COption*>(slideOptions_[next])) dot->Selected(true);
+}
+
+// --- overlay ---------------------------------------------------------------------------
+
+void InstallUIMainWnd::ShowOverlay(const std::string& quotedPath) {
+    // OVERLAY SEAM: the overlay window is not in the tree yet; until it is, the product is
+    // started at once, as without an overlay, and the process ends.
+    if (FuntionImpl::StartTargetMainExe(quotedPath) == -1)
+        LOG(INFO) << " Product did not start: " << quotedPath;
+    DefaultEventReporter().ReportEvent("CrashRate", "Close", "", true);
+    QuitMessageLoop();
+}
