@@ -231,7 +231,10 @@ void InstallUIMainWnd::ReportFirstRunFacts(int screenWidth, int screenHeight) {
     const std::string marker =
         FuntionImpl::ReadRegistryString(platform::RegistryHive::LocalMachine, kFirstRunKey, kFirstRunValue);
     if (!marker.empty()) return;
-    Report("PC", "SysOS", FuntionImpl::GetOsName() + (FuntionImpl::IsWow64() ? " 64bit" : " 32bit"));
+    // The suffix names the system's width: a 64-bit build runs on a 64-bit system, a 32-bit
+    // one learns it from WOW64 (asking WOW64 alone would call every 64-bit system 32-bit here).
+    const bool system64 = sizeof(void*) == 8 || FuntionImpl::IsWow64();
+    Report("PC", "SysOS", FuntionImpl::GetOsName() + (system64 ? " 64bit" : " 32bit"));
     Report("PC", "SysLanguage", FuntionImpl::GetLocaleName());
     Report("PC", "SysScreenResolution", std::to_string(screenWidth) + "*" + std::to_string(screenHeight));
     // Failing to store the marker only means the facts go out again next time.

@@ -1,0 +1,181 @@
+// The wizard's start-up, run as the real Setup under the test's X server against the fake
+// maker service: where the configuration comes from, the log file, the launch events and
+// the first-run marker, the single instance, the start-up language, and Alt+F4.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/FakeMakerService.h"
+#include "support/WizardTestSupport.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using qvtest::FakeMakerService;
+using Endpoint = FakeMakerService::Endpoint;
+
+namespace {
+
+constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
+
+std::string ReadFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class WizardStartup : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X server (the test command runs one)";
+        ASSERT_TRUE(qvtest::WindowsOfClass(kWindowClass).empty()) << "a wizard of another test is still open";
+    }
+
+    std::unique_ptr<qvtest::SetupRun> Start(std::vector<std::string> environment = {}) {
+        auto lines = qvtest::ServiceEnvironment(service);
+        lines.insert(lines.end(), environment.begin(), environment.end());
+        return std::make_unique<qvtest::SetupRun>(sandbox, qvtest::SetupRun::Options{lines, {}});
+    }
+
+    // Starts Setup and waits for its window at its first height.
+    std::string StartAndWait(qvtest::SetupRun& run) {
+        std::string window = qvtest::WaitForWindow(kWindowClass, 20s);
+        EXPECT_FALSE(window.empty()) << "running: " << run.Running() << "\n" << run.Output();
+        if (!window.empty()) EXPECT_TRUE(qvtest::WaitForSize(window, 650, 360, 10s));
+        return window;
+    }
+
+    // Alt+F4 ends Setup at once, after the close event has reached the collector.
+    void CloseWithAltF4(qvtest::SetupRun& run, const std::string& window) {
+        const std::size_t before = service.Count(Endpoint::Collect);
+        ASSERT_TRUE(qvtest::SendKeys(window, "alt+F4"));
+        auto code = run.WaitExit(10s);
+        ASSERT_TRUE(code.has_value()) << "Setup still runs after Alt+F4";
+        EXPECT_EQ(*code, 0);
+        auto hits = qvtest::Hits(service);
+        ASSERT_GT(hits.size(), before);
+        EXPECT_NE(std::find(hits.begin() + static_cast<long>(before), hits.end(), "CrashRate / Close / "), hits.end());
+    }
+
+    qvtest::WizardSandbox sandbox;
+    FakeMakerService service;
+};
+
+// Index of a hit in the list, or -1.
+long Position(const std::vector<std::string>& hits, const std::string& hit) {
+    auto it = std::find(hits.begin(), hits.end(), hit);
+    return it == hits.end() ? -1 : it - hits.begin();
+}
+
+TEST_F(WizardStartup, ServiceConfigurationLaunchEventsFirstRunMarkerAndAltF4) {
+    auto run = Start({"LANG=en_US.UTF-8", "LC_ALL=", "LC_MESSAGES="});
+    std::string window = StartAndWait(*run);
+    ASSERT_FALSE(window.empty());
+
+    EXPECT_TRUE(run->WaitForOutput(" Configure Load From XML! ", 5s)) << run->Output();
+    EXPECT_EQ(service.Count(Endpoint::QueryDownloader), 1u);
+    EXPECT_NE(run->Output().find("test\n"), std::string::npos);
+    EXPECT_NE(run->Output().find(" Request For Product Config -- [Downloader Id]: 224 [Site Id]: 127 [Language Id]: 1033"),
+              std::string::npos);
+
+    // Launch events, in the order the window queues them.
+    ASSERT_TRUE(qvtest::WaitForHit(service, "DownloaderInfo00 / launchDownloader001 / ", 15s));
+    ASSERT_TRUE(qvtest::WaitUntil(
+        [&] {
+            auto hits = qvtest::Hits(service);
+            return std::any_of(hits.begin(), hits.end(), [](const std::string& h) { return h.rfind("DownloaderInfo00 / Country / ", 0) == 0; });
+        },
+        15s));
+    auto hits = qvtest::Hits(service);
+    const long start = Position(hits, "CrashRate / Start / ");
+    const long os = std::find_if(hits.begin(), hits.end(), [](const std::string& h) { return h.rfind("PC / SysOS / ", 0) == 0; }) - hits.begin();
+    const long language = std::find_if(hits.begin(), hits.end(), [](const std::string& h) { return h.rfind("PC / SysLanguage / ", 0) == 0; }) - hits.begin();
+    const long screen = std::find_if(hits.begin(), hits.end(), [](const std::string& h) { return h.rfind("PC / SysScreenResolution / ", 0) == 0; }) - hits.begin();
+    const long launch = Position(hits, "Download / 1.Launch / ");
+    const long country = std::find_if(hits.begin(), hits.end(), [](const std::string& h) { return h.rfind("DownloaderInfo00 / Country / ", 0) == 0; }) - hits.begin();
+    ASSERT_GE(start, 0);
+    EXPECT_LT(start, os);
+    EXPECT_LT(os, language);
+    EXPECT_LT(language, screen);
+    EXPECT_LT(screen, launch);
+    EXPECT_LT(launch, country) << ::testing::PrintToString(hits);
+    ASSERT_LT(country, static_cast<long>(hits.size()));
+    EXPECT_EQ(hits[static_cast<std::size_t>(country)], "DownloaderInfo00 / Country / America");
+    // This build is 64-bit, so the system it runs on is as well.
+    ASSERT_LT(os, static_cast<long>(hits.size()));
+    EXPECT_NE(hits[static_cast<std::size_t>(os)].find(" 64bit"), std::string::npos);
+
+    // The first-run marker is kept; the next start sends no "PC" facts.
+    EXPECT_NE(ReadFile(sandbox.Registry() / "HKLM.reg").find("\"GA_PC\"=\"1\""), std::string::npos);
+    CloseWithAltF4(*run, window);
+
+    service.ClearRequests();
+    auto second = Start();
+    window = StartAndWait(*second);
+    ASSERT_FALSE(window.empty());
+    ASSERT_TRUE(qvtest::WaitForHit(service, "Download / 1.Launch / ", 15s));
+    for (const std::string& hit : qvtest::Hits(service)) EXPECT_NE(hit.rfind("PC / ", 0), 0u) << hit;
+    CloseWithAltF4(*second, window);
+}
+
+TEST_F(WizardStartup, UnreachableServiceGivesThreeAttemptsAndTheSkinConfiguration) {
+    service.SetBehaviour(Endpoint::QueryDownloader, FakeMakerService::Behaviour::Fail);
+    auto run = Start();
+    std::string window = StartAndWait(*run);
+    ASSERT_FALSE(window.empty());
+    // Three attempts of the web-service query, each logged (the client itself asks up to
+    // three times per attempt).
+    const std::string queries = ReadFile(sandbox.Temp() / "QV_GetDownloaderInfo.log");
+    std::size_t attempts = 0;
+    for (std::size_t at = queries.find("GetDownloaderInfo..."); at != std::string::npos;
+         at = queries.find("GetDownloaderInfo...", at + 1))
+        ++attempts;
+    EXPECT_EQ(attempts, 3u) << queries;
+    EXPECT_GE(service.Count(Endpoint::QueryDownloader), 3u);
+
+    // An installable product downloads to the temporary folder; the log lies beside it.
+    const fs::path log = sandbox.Temp() / "MorvikBackupSetup" / "MorvikBackupSetup1.0.0.0.exe.log";
+    ASSERT_TRUE(qvtest::WaitUntil([&] { return ReadFile(log).find(" Configure Load From File! ") != std::string::npos; }, 5s))
+        << run->Output();
+    const std::string text = ReadFile(log);
+    EXPECT_NE(text.find(" [Software Name]: Morvik Backup"), std::string::npos);
+    EXPECT_NE(text.find(" Screen: "), std::string::npos);
+    EXPECT_NE(text.find("--[Thread]("), std::string::npos);
+    CloseWithAltF4(*run, window);
+}
+
+TEST_F(WizardStartup, SecondStartFocusesTheFirstAndEnds) {
+    auto first = Start();
+    std::string window = StartAndWait(*first);
+    ASSERT_FALSE(window.empty());
+
+    auto second = Start();
+    auto code = second->WaitExit(10s);
+    ASSERT_TRUE(code.has_value()) << "the second Setup keeps running";
+    EXPECT_EQ(*code, 0);
+    EXPECT_EQ(qvtest::WindowsOfClass(kWindowClass).size(), 1u);
+    EXPECT_EQ(second->Output().find("Request For Product Config"), std::string::npos) << "the second start built a window";
+    EXPECT_TRUE(qvtest::WaitUntil([&] { return qvtest::ShellOutput("xdotool getwindowfocus 2>/dev/null").find(window) == 0; }, 5s));
+    EXPECT_TRUE(first->Running());
+    CloseWithAltF4(*first, window);
+}
+
+TEST_F(WizardStartup, JapaneseUserGetsSimplifiedChineseFromTheShippedSkin) {
+    auto run = Start({"LANG=ja_JP.UTF-8", "LC_ALL=", "LC_MESSAGES="});
+    std::string window = StartAndWait(*run);
+    ASSERT_FALSE(window.empty());
+    EXPECT_TRUE(qvtest::WaitForHit(service, "DownloaderInfo00 / Country / Japan", 15s));
+    // Only the Simplified Chinese item shows: its licence is what the window applied.
+    EXPECT_TRUE(qvtest::WaitForHit(service, "DownloaderInfo00 / LanguageSetting / ChangeLanguageToChinese", 15s));
+    for (const std::string& hit : qvtest::Hits(service)) EXPECT_NE(hit, "DownloaderInfo00 / LanguageSetting / ChangeLanguageToJapanese");
+    CloseWithAltF4(*run, window);
+}
+
+}  // namespace
