@@ -224,9 +224,23 @@ bool SendKeys(const std::string& window, const std::string& keys) {
     return Shell("xdotool windowfocus --sync " + window + " key " + Quote(keys)) == 0;
 }
 
-bool Screenshot(const fs::path& file) {
+bool Screenshot(const fs::path& file, const std::string& window) {
     fs::create_directories(file.parent_path());
-    return Shell("import -window root " + Quote(file.string())) == 0;
+    std::string crop;
+    if (!window.empty()) {
+        auto geometry = GetGeometry(window);
+        if (!geometry) return false;
+        crop = " -crop " + std::to_string(geometry->width) + "x" + std::to_string(geometry->height) + "+" +
+               std::to_string(geometry->x) + "+" + std::to_string(geometry->y) + " +repage";
+    }
+    // -strip: no time stamps in the file, so an unchanged window gives an unchanged file.
+    return Shell("import -window root" + crop + " -strip " + Quote(file.string())) == 0;
+}
+
+fs::path ScreenshotPath(const std::string& name, const fs::path& fallback) {
+    const char* update = std::getenv("QV_UPDATE_SCREENSHOTS");
+    if (update != nullptr && *update != '\0') return fs::path(QV_SOURCE_DIR) / "docs" / "screenshots" / name;
+    return fallback / name;
 }
 
 // --- the shipped layout ------------------------------------------------------------------

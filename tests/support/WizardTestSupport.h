@@ -101,8 +101,11 @@ bool ClickAt(const std::string& window, int x, int y);
 bool ClickAt(const std::string& window, const SkinUI::TPoint& point);
 // Focuses the window and types a key chord ("alt+F4") into it.
 bool SendKeys(const std::string& window, const std::string& keys);
-// The whole screen as a PNG.
-bool Screenshot(const std::filesystem::path& file);
+// The whole screen as a PNG, or with `window` only that window's part of it.
+bool Screenshot(const std::filesystem::path& file, const std::string& window = "");
+// Where a test keeps a screenshot: docs/screenshots/<name> of the source tree when
+// QV_UPDATE_SCREENSHOTS is set, else `fallback`/<name>.
+std::filesystem::path ScreenshotPath(const std::string& name, const std::filesystem::path& fallback);
 
 // --- the shipped layout ------------------------------------------------------------------
 
