@@ -5,6 +5,7 @@
 #include "Common/CLanguageTexts.h"
 #include "Common/InstallUIMainWnd.h"
 #include "FuntionImpl/ProcessLaunch.h"
+#include "dialogs/CAlientWnd.h"
 #include "dialogs/MessageBoxWnd.h"
 #include "dialogs/SlideTransition.h"
 #include "log/ProcessLogger.h"
@@ -13,6 +14,8 @@
 #include "ui/CControlHost.h"
 #include "ui/CImageCache.h"
 #include "ui/COption.h"
+#include "ui/x11/X11EventLoop.h"
+#include "ui/x11/X11SystemMessageBox.h"
 
 void InstallUIMainWnd::ShowMessage(MessageKind kind) {
     // Any thread: the box runs modally on the caller's thread, over this window.
@@ -75,10 +78,17 @@ void InstallUIMainWnd::OnSlideTimer() {
 // --- overlay ---------------------------------------------------------------------------
 
 void InstallUIMainWnd::ShowOverlay(const std::string& quotedPath) {
-    // OVERLAY SEAM: the overlay window is not in the tree yet; until it is, the product is
-    // started at once, as without an overlay, and the process ends.
-    if (FuntionImpl::StartTargetMainExe(quotedPath) == -1)
-        LOG(INFO) << " Product did not start: " << quotedPath;
+    const std::string productName = configure_ ? configure_->Software_name : std::string(kProductDisplayName);
+    auto* overlay = new CAlientWnd(quotedPath, productName, gifDuration_, state_.languageIndex.load());
+    // The overlay starts the product and ends the process itself; it only comes back when a
+    // quit ended the loop or no overlay window could be made (then the product is started here).
+    overlay->Run();
+    if (loop() && loop()->QuitPosted()) return;
+    LOG(INFO) << " No overlay window; starting the product directly";
+    if (FuntionImpl::StartTargetMainExe(quotedPath) == -1) {
+        SkinUI::x11::X11SystemMessageBox::Show(
+            GetLanguageText(state_.languageIndex.load(), "message_page", "ClickShortcutToLaunchText"), "");
+    }
     DefaultEventReporter().ReportEvent("CrashRate", "Close", "", true);
     QuitMessageLoop();
 }
