@@ -209,7 +209,7 @@ void SlideTransition::BuildSlides() {
 
     // 3. Each picture with its captions into its cell; picture 1 also as "FirstFrame" and
     //    once more as the cell that the move back to picture 1 scrolls onto.
-    for (int i = 1; i <= count_ + 1; ++i) {
+    for (int i = 1; i <= count_; ++i) {
         std::shared_ptr<const CImage> picture = images.Get(PictureName(i));
         if (!picture) break;
         auto at = [](const std::vector<std::string>& list, int index) {
