@@ -84,6 +84,8 @@ public:
     int SlideCount() const { return slideCount_; }
     int SlideInterval() const { return slideInterval_; }
     const std::vector<SkinUI::CControl*>& SlideOptions() const { return slideOptions_; }
+    // True once an install attempt has started a pipeline thread.
+    bool PipelineStarted() const { return pipelineStarted_.load(); }
 
     // --- IInstallView (any thread) -------------------------------------------------------
     bool HasControl(std::string_view name) override;
@@ -203,6 +205,7 @@ private:
     int slideCount_ = 0;
     int slideInterval_ = 0;
     std::unique_ptr<SlideTransition> slideTransition_;
+    std::atomic<bool> pipelineStarted_{false};
 };
 
 // The process-wide main window (null until the entry creates it).

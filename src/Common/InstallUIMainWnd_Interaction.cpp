@@ -206,6 +206,7 @@ int InstallUIMainWnd::StartInstall() {
 }
 
 void InstallUIMainWnd::StartPipeline() {
+    pipelineStarted_ = true;
     auto pipeline = std::make_shared<CInstallPipeline>(*this, state_);
     CInstallPipeline::StartThread(std::move(pipeline));
 }

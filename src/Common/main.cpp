@@ -2,6 +2,7 @@
 // centred, shown, and served by the message loop until something posts quit.
 
 #include <clocale>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -51,6 +52,12 @@ int main(int argc, char** argv) {
     }
     mainWindow->CenterWindow();
     mainWindow->ShowWindow(true, true);
-    loop->Run();
-    return 0;
+    const int code = loop->Run();
+    if (mainWindow->PipelineStarted()) {
+        // Pipeline threads are never joined and may still log or touch the window: leave
+        // without running static destructors under their feet.
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
 }
