@@ -51,7 +51,7 @@ int CAlientWnd::Run() {
     std::shared_ptr<bool> deleted = deleted_;
     if (!Create(nullptr, productName_, SkinUI::UI_WNDSTYLE_DIALOG, 0, 0, 0, 600, 400)) {
         if (!*deleted) delete this;
-        return 0;
+        return -1;
     }
     CenterWindow();
     return ShowModal();
@@ -87,5 +87,9 @@ std::intptr_t CAlientWnd::HandleWindowMessage(std::uint32_t message, std::uintpt
         return 0;
     }
     if (message == UM_OVERLAY_DONE) EndProcess(0);
+    if (message == SkinUI::WM_SYSCOMMAND && wparam == SkinUI::SC_CLOSE) {
+        handled = true;  // stays until the worker ends the process
+        return 0;
+    }
     return CSkinWindow::HandleWindowMessage(message, wparam, lparam, handled);
 }

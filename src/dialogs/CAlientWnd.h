@@ -16,9 +16,10 @@
 //     auto* overlay = new CAlientWnd(quotedExePath, productName, config.Gif_duration, languageIndex);
 //     overlay->Run();   // the process ends inside
 //
-// Closing the overlay early (Alt+F4 through the window manager) does not leave the hidden
-// wizard running for ever: the worker finds the window gone and ends the process itself,
-// once the product is started and the duration has passed.
+// The overlay cannot be closed early: a close request (Alt+F4 through the window manager)
+// is refused, because the hidden wizard behind it would otherwise live on (or start the
+// product a second time). Should the window be gone anyway, the worker ends the process
+// itself once the product is started and the duration has passed.
 //
 // Thread ownership: the window belongs to the thread that calls Run. The worker thread
 // touches no control and not this object; it is never joined. The object is created with
@@ -48,8 +49,8 @@ public:
     CAlientWnd(std::string quotedPath, std::string productName, int durationSeconds, int languageIndex,
                IEventReporter& reporter = DefaultEventReporter());
 
-    // Shows the overlay and runs it; returns only when no window could be made (the object
-    // is gone then too) or a quit ended the loop.
+    // Shows the overlay and runs it. Returns only when no window could be made (-1; the
+    // object is gone then too) or when a quit posted to this thread ended the loop.
     int Run();
 
     // The frame the next timer tick shows (process-wide count, before the modulo).

@@ -515,13 +515,23 @@ TEST_F(Animation, ChildRunsTheOverlay) {
     reporter->SetChannelInfo(118, "Morvik Backup", "http://127.0.0.1/setup.exe");
     auto* overlay = new CAlientWnd(std::string("\"") + path + "\"", "Morvik Backup",
                                    std::atoi(std::getenv("QV_OVERLAY_CHILD_SECONDS")), kLanguageEnglish, *reporter);
+    if (std::getenv("QV_OVERLAY_CHILD_CLOSE")) {
+        // The window manager's close request, as Alt+F4 sends it, once the window is up.
+        std::thread([overlay] {
+            while (!overlay->IsShown()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            x11::X11EventLoop::PostToWindow(overlay->id(), WM_SYSCOMMAND, SC_CLOSE, 0);
+        }).detach();
+    }
     overlay->Run();
     std::_Exit(3);
 }
 
 class Overlay : public Animation {
 protected:
-    std::optional<platform::ChildProcess> StartChild(const std::string& product, int seconds, const std::string& errFile) {
+    std::optional<platform::ChildProcess> StartChild(const std::string& product, int seconds, const std::string& errFile,
+                                                     bool closeEarly = false) {
+        if (closeEarly) setenv("QV_OVERLAY_CHILD_CLOSE", "1", 1);
         setenv("QV_OVERLAY_CHILD_PATH", product.c_str(), 1);
         setenv("QV_OVERLAY_CHILD_SECONDS", std::to_string(seconds).c_str(), 1);
         platform::SpawnError error;
@@ -531,6 +541,7 @@ protected:
             error);
         unsetenv("QV_OVERLAY_CHILD_PATH");
         unsetenv("QV_OVERLAY_CHILD_SECONDS");
+        unsetenv("QV_OVERLAY_CHILD_CLOSE");
         EXPECT_TRUE(child.has_value()) << error.message;
         return child;
     }
@@ -598,6 +609,30 @@ TEST_F(Overlay, SpinsWhileTheProductStartsAndEndsTheProcessAfterItsSeconds) {
     EXPECT_LT(sinceShown, 3000 + 4000);
     EXPECT_TRUE(HasCloseHit(service));
     fs::remove_all(shots);
+}
+
+TEST_F(Overlay, ACloseRequestIsRefusedAndTheProductStartsOnce) {
+    FakeMakerService service;
+    service.ExportEnvironment();
+    fs::path dir = fs::temp_directory_path() / ("qv_overlay_" + std::to_string(Clock::now().time_since_epoch().count()));
+    fs::create_directories(dir);
+    // The product notes every start in a file beside itself.
+    fs::path product = dir / "product";
+    std::ofstream(product) << "#!/bin/sh\necho started >> started.txt\n";
+    fs::permissions(product, fs::perms::owner_all);
+    Clock::time_point started = Clock::now();
+    auto child = StartChild(product.string(), 2, (dir / "stderr.txt").string(), true);
+    ASSERT_TRUE(child.has_value());
+    Run("xdotool search --sync --class CALIENTWND_UI_Frame > /dev/null");
+    ASSERT_EQ(child->Wait(20000), platform::ChildProcess::WaitResult::WAIT_EXITED);
+    EXPECT_EQ(child->ExitCode(), 0);
+    EXPECT_GE(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count(), 2000)
+        << "the overlay stayed for its seconds";
+    EXPECT_TRUE(HasCloseHit(service));
+    std::ifstream in(dir / "started.txt");
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(all, "started\n");
+    fs::remove_all(dir);
 }
 
 TEST_F(Overlay, AProductThatDoesNotStartGetsThePlainBoxThenTheSameEnd) {

@@ -77,6 +77,7 @@ public:
 class OwnerWnd : public CSkinWindow {
 public:
     std::vector<std::uint32_t> messages;  // private messages received
+    std::vector<std::uintptr_t> syscommands;
     std::vector<std::string> clicks;
     std::atomic<int> paints{0};
 
@@ -87,6 +88,7 @@ protected:
     std::intptr_t HandleWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam,
                                       bool& handled) override {
         if (message >= WM_USER && message < WM_USER + 100) messages.push_back(message);
+        if (message == WM_SYSCOMMAND) syscommands.push_back(wparam);
         return CSkinWindow::HandleWindowMessage(message, wparam, lparam, handled);
     }
     void OnPaint() override {
@@ -359,12 +361,19 @@ TEST_F(MessageBox, YesAndNoButtonsCloseWithTheirResultsAndOnlyTheFailedInstaller
     EXPECT_TRUE(reporter.events.empty()) << "only a confirmed cancel reports";
 }
 
-TEST_F(MessageBox, EscapeDoesNotCloseItAndTheOwnerKeepsPaintingButIgnoresInput) {
+TEST_F(MessageBox, AHiddenOwnerComesBackEscapeDoesNotCloseAndTheOwnerKeepsPaintingButIgnoresInput) {
     OwnerWnd owner;
     OpenOwner(owner);
     RecordingReporter reporter;
+    // Out of sight (as minimised): the box asks its owner to restore itself first.
+    owner.ShowWindow(false, false);
+    Pump(300, [&] { return !owner.IsShown(); });
+    ASSERT_FALSE(owner.IsShown());
     BoxRun run(MessageKind::UrlFail, kLanguageEnglish, &owner, reporter);
     WaitShown(run);
+    EXPECT_EQ(owner.syscommands, std::vector<std::uintptr_t>{SC_RESTORE});
+    Pump(2000, [&] { return owner.IsShown(); });
+    EXPECT_TRUE(owner.IsShown());
     MessageBoxWnd* box = run.box();
     Run("xdotool mousemove " + At(box, "msg_describe") + " click 1 key Escape Escape");
     Pump(500);
