@@ -18,6 +18,7 @@
 #include "ui/CControlHost.h"
 #include "ui/CLabel.h"
 #include "ui/CSkinPackage.h"
+#include "ui/CTabLayout.h"
 #include "ui/x11/CPangoTextMeasurer.h"
 
 namespace fs = std::filesystem;
@@ -253,7 +254,7 @@ struct LaidOutWindow {
     std::unique_ptr<SkinUI::CPangoTextMeasurer> measurer;
 };
 
-std::unique_ptr<LaidOutWindow> LayOut(int languageIndex, int height) {
+std::unique_ptr<LaidOutWindow> LayOut(int languageIndex, int height, const TabPages& pages = {}) {
     SkinUI::CSkinPackage* package = SkinUI::CSkinPackage::Current();
     if (!package) return nullptr;
     auto window = std::make_unique<LaidOutWindow>();
@@ -267,6 +268,9 @@ std::unique_ptr<LaidOutWindow> LayOut(int languageIndex, int height) {
     for (const char* name : {"license_link", "install_setting"}) {
         if (auto* control = window->host->FindControl(name)) control->SetVisible(true);
     }
+    for (const auto& [tabs, page] : pages) {
+        if (auto* layout = dynamic_cast<SkinUI::CTabLayout*>(window->host->FindControl(tabs))) layout->SelectItem(page);
+    }
     window->measurer = std::make_unique<SkinUI::CPangoTextMeasurer>();
     window->measurer->SetLanguage(SkinUI::LanguageTagForIndex(languageIndex));
     window->host->SetTextMeasurer(window->measurer.get());
@@ -277,8 +281,9 @@ std::unique_ptr<LaidOutWindow> LayOut(int languageIndex, int height) {
 
 }  // namespace
 
-std::optional<SkinUI::TRect> ControlRect(const std::string& name, int languageIndex, int height) {
-    auto window = LayOut(languageIndex, height);
+std::optional<SkinUI::TRect> ControlRect(const std::string& name, int languageIndex, int height,
+                                         const TabPages& pages) {
+    auto window = LayOut(languageIndex, height, pages);
     if (!window) return std::nullopt;
     SkinUI::CControl* control = window->host->FindControl(name);
     if (!control) return std::nullopt;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Process.h"
@@ -112,7 +113,10 @@ std::filesystem::path ScreenshotPath(const std::string& name, const std::filesys
 // Where the main window's layout puts things with the texts of `languageIndex` applied,
 // laid out at 650 x `height` with the same text measurer as the window (window
 // coordinates). Uses the skin the process sees (SETUP_SKIN_DIR or the embedded package).
-std::optional<SkinUI::TRect> ControlRect(const std::string& name, int languageIndex, int height = 360);
+// `pages` selects tab pages first ({"set_layout", 1} shows the settings panel).
+using TabPages = std::vector<std::pair<std::string, int>>;
+std::optional<SkinUI::TRect> ControlRect(const std::string& name, int languageIndex, int height = 360,
+                                         const TabPages& pages = {});
 std::optional<SkinUI::TRect> LinkRect(const std::string& textControl, int linkIndex, int languageIndex,
                                       int height = 360);
 SkinUI::TPoint Centre(const SkinUI::TRect& rect);
