@@ -148,7 +148,7 @@ protected:
     }
 };
 
-class Animation : public ::testing::Test {
+class SlideAnimation : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (!std::getenv("DISPLAY")) return;
@@ -253,7 +253,7 @@ int ShownPicture(const SlidesWnd& window, const std::vector<std::shared_ptr<CIma
     return bestDiff < 12 ? best : -1;
 }
 
-TEST_F(Animation, TheStripHoldsEveryPictureWithItsCaptionsAndACopyOfTheFirst) {
+TEST_F(SlideAnimation, TheStripHoldsEveryPictureWithItsCaptionsAndACopyOfTheFirst) {
     SlidesWnd window;
     Open(window);
     window.Start();
@@ -304,7 +304,7 @@ TEST_F(Animation, TheStripHoldsEveryPictureWithItsCaptionsAndACopyOfTheFirst) {
     EXPECT_EQ(SlideTransition::CaptionLines("one{n}two{n}three"), "one\ntwo{n}three");
 }
 
-TEST_F(Animation, CaptionColourFollowsTheProduct) {
+TEST_F(SlideAnimation, CaptionColourFollowsTheProduct) {
     struct TCase {
         int softwareId;
         bool light;
@@ -336,7 +336,7 @@ TEST_F(Animation, CaptionColourFollowsTheProduct) {
     }
 }
 
-TEST_F(Animation, TheTimerShowsPicturesOneTwoThreeOneAndEachScrollTakesTwentyFiveSteps) {
+TEST_F(SlideAnimation, TheTimerShowsPicturesOneTwoThreeOneAndEachScrollTakesTwentyFiveSteps) {
     SlidesWnd window;
     window.interval = 1600;
     Open(window);
@@ -366,7 +366,7 @@ TEST_F(Animation, TheTimerShowsPicturesOneTwoThreeOneAndEachScrollTakesTwentyFiv
     EXPECT_EQ(SlideTransition::FrameName(1, 25), "0125");
 }
 
-TEST_F(Animation, AClickOnADotScrollsToItsPicture) {
+TEST_F(SlideAnimation, AClickOnADotScrollsToItsPicture) {
     SlidesWnd window;
     window.interval = 60000;  // only clicks move the pictures here
     Open(window);
@@ -399,7 +399,7 @@ TEST_F(Animation, AClickOnADotScrollsToItsPicture) {
     EXPECT_EQ(frame->Pixel(0, 200), strip->Pixel(W - 13 * 26, 200));
 }
 
-TEST_F(Animation, TheMiddleFrameOfAScrollShowsTwoPicturesSideBySide) {
+TEST_F(SlideAnimation, TheMiddleFrameOfAScrollShowsTwoPicturesSideBySide) {
     SlidesWnd window;
     window.interval = 60000;
     Open(window);
@@ -459,7 +459,7 @@ TEST_F(Animation, TheMiddleFrameOfAScrollShowsTwoPicturesSideBySide) {
     EXPECT_EQ(SlideTransition::StepOffset(0, W, 13), 13 * 26);
 }
 
-TEST_F(Animation, OffsetsOfEveryMove) {
+TEST_F(SlideAnimation, OffsetsOfEveryMove) {
     struct TMove {
         int from, to, count, start, end;
     };
@@ -480,7 +480,7 @@ TEST_F(Animation, OffsetsOfEveryMove) {
     EXPECT_EQ(SlideTransition::StepOffset(0, 2 * W, 1), 52);
 }
 
-TEST_F(Animation, TwoPicturesScrollBackOntoTheCopyAndNeverPastTheStrip) {
+TEST_F(SlideAnimation, TwoPicturesScrollBackOntoTheCopyAndNeverPastTheStrip) {
     SlidesWnd window;
     window.interval = 60000;
     Open(window);
@@ -505,7 +505,7 @@ TEST_F(Animation, TwoPicturesScrollBackOntoTheCopyAndNeverPastTheStrip) {
 // --- overlay -----------------------------------------------------------------------------
 
 // Child process: the overlay for the product in QV_OVERLAY_CHILD_PATH.
-TEST_F(Animation, ChildRunsTheOverlay) {
+TEST_F(SlideAnimation, ChildRunsTheOverlay) {
     const char* path = std::getenv("QV_OVERLAY_CHILD_PATH");
     if (!path) GTEST_SKIP() << "run by the overlay tests";
     UserLogReporterOptions options;
@@ -527,7 +527,7 @@ TEST_F(Animation, ChildRunsTheOverlay) {
     std::_Exit(3);
 }
 
-class Overlay : public Animation {
+class OverlayWindow : public SlideAnimation {
 protected:
     std::optional<platform::ChildProcess> StartChild(const std::string& product, int seconds, const std::string& errFile,
                                                      bool closeEarly = false) {
@@ -537,7 +537,7 @@ protected:
         platform::SpawnError error;
         std::string self = fs::read_symlink("/proc/self/exe").string();
         auto child = platform::ChildProcess::Start(
-            {"/bin/sh", "-c", "exec '" + self + "' --gtest_filter=Animation.ChildRunsTheOverlay 2>'" + errFile + "'"}, {},
+            {"/bin/sh", "-c", "exec '" + self + "' --gtest_filter=SlideAnimation.ChildRunsTheOverlay 2>'" + errFile + "'"}, {},
             error);
         unsetenv("QV_OVERLAY_CHILD_PATH");
         unsetenv("QV_OVERLAY_CHILD_SECONDS");
@@ -554,7 +554,7 @@ protected:
     }
 };
 
-TEST_F(Overlay, SpinsWhileTheProductStartsAndEndsTheProcessAfterItsSeconds) {
+TEST_F(OverlayWindow, SpinsWhileTheProductStartsAndEndsTheProcessAfterItsSeconds) {
     EXPECT_EQ(CAlientWnd::FrameImage(0), "skin/gif/bg00.png");
     EXPECT_EQ(CAlientWnd::FrameImage(20), "skin/gif/bg20.png");
     EXPECT_EQ(CAlientWnd::FrameImage(21), "skin/gif/bg00.png");
@@ -611,7 +611,7 @@ TEST_F(Overlay, SpinsWhileTheProductStartsAndEndsTheProcessAfterItsSeconds) {
     fs::remove_all(shots);
 }
 
-TEST_F(Overlay, ACloseRequestIsRefusedAndTheProductStartsOnce) {
+TEST_F(OverlayWindow, ACloseRequestIsRefusedAndTheProductStartsOnce) {
     FakeMakerService service;
     service.ExportEnvironment();
     fs::path dir = fs::temp_directory_path() / ("qv_overlay_" + std::to_string(Clock::now().time_since_epoch().count()));
@@ -635,7 +635,7 @@ TEST_F(Overlay, ACloseRequestIsRefusedAndTheProductStartsOnce) {
     fs::remove_all(dir);
 }
 
-TEST_F(Overlay, AProductThatDoesNotStartGetsThePlainBoxThenTheSameEnd) {
+TEST_F(OverlayWindow, AProductThatDoesNotStartGetsThePlainBoxThenTheSameEnd) {
     FakeMakerService service;
     service.ExportEnvironment();
     fs::path dir = fs::temp_directory_path() / ("qv_overlay_" + std::to_string(Clock::now().time_since_epoch().count()));

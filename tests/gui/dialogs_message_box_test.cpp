@@ -124,7 +124,7 @@ private:
     std::thread thread_;
 };
 
-class MessageBox : public ::testing::Test {
+class MessageBoxWindow : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (!std::getenv("DISPLAY")) return;
@@ -248,7 +248,7 @@ const TKindCase kKindCases[] = {
     {MessageKind::ClickShortcutToLaunch, "skin\\message_exclamation.png", false, false},
 };
 
-TEST_F(MessageBox, EveryKindShowsItsTextsIconAndButtonsAndItsCloseButtonEffect) {
+TEST_F(MessageBoxWindow, EveryKindShowsItsTextsIconAndButtonsAndItsCloseButtonEffect) {
     OwnerWnd owner;
     OpenOwner(owner);
     RecordingReporter reporter;
@@ -321,7 +321,7 @@ TEST_F(MessageBox, EveryKindShowsItsTextsIconAndButtonsAndItsCloseButtonEffect) 
     EXPECT_TRUE(reporter.events.empty());
 }
 
-TEST_F(MessageBox, ChineseTextsComeFromTheChineseFile) {
+TEST_F(MessageBoxWindow, ChineseTextsComeFromTheChineseFile) {
     // A spot check against the shipped files themselves, so a mix-up of files shows.
     EXPECT_EQ(GetLanguageText(kLanguageEnglish, "message_page", "OkButtonText"), "OK");
     EXPECT_NE(GetLanguageText(kLanguageChinese, "message_page", "CancelDesText"),
@@ -329,7 +329,7 @@ TEST_F(MessageBox, ChineseTextsComeFromTheChineseFile) {
     EXPECT_NE(GetLanguageText(kLanguageChinese, "message_page", "CancelDesText"), "");
 }
 
-TEST_F(MessageBox, YesAndNoButtonsCloseWithTheirResultsAndOnlyTheFailedInstallerKindsClearTheDownload) {
+TEST_F(MessageBoxWindow, YesAndNoButtonsCloseWithTheirResultsAndOnlyTheFailedInstallerKindsClearTheDownload) {
     OwnerWnd owner;
     OpenOwner(owner);
     RecordingReporter reporter;
@@ -361,7 +361,7 @@ TEST_F(MessageBox, YesAndNoButtonsCloseWithTheirResultsAndOnlyTheFailedInstaller
     EXPECT_TRUE(reporter.events.empty()) << "only a confirmed cancel reports";
 }
 
-TEST_F(MessageBox, AHiddenOwnerComesBackEscapeDoesNotCloseAndTheOwnerKeepsPaintingButIgnoresInput) {
+TEST_F(MessageBoxWindow, AHiddenOwnerComesBackEscapeDoesNotCloseAndTheOwnerKeepsPaintingButIgnoresInput) {
     OwnerWnd owner;
     OpenOwner(owner);
     RecordingReporter reporter;
@@ -398,7 +398,7 @@ TEST_F(MessageBox, AHiddenOwnerComesBackEscapeDoesNotCloseAndTheOwnerKeepsPainti
 }
 
 // Child process: a cancel question over an owner; the parent clicks "yes".
-TEST_F(MessageBox, ChildShowsTheCancelQuestion) {
+TEST_F(MessageBoxWindow, ChildShowsTheCancelQuestion) {
     if (!std::getenv("QV_DIALOG_CANCEL_CHILD")) GTEST_SKIP() << "run by CancelConfirmed...";
     OwnerWnd owner;
     OpenOwner(owner);
@@ -413,13 +413,13 @@ TEST_F(MessageBox, ChildShowsTheCancelQuestion) {
     std::_Exit(3);
 }
 
-TEST_F(MessageBox, CancelConfirmedReportsCloseAtOnceAndEndsTheProcessWithZero) {
+TEST_F(MessageBoxWindow, CancelConfirmedReportsCloseAtOnceAndEndsTheProcessWithZero) {
     FakeMakerService service;
     service.ExportEnvironment();
     setenv("QV_DIALOG_CANCEL_CHILD", "1", 1);
     platform::SpawnError error;
     auto child = platform::ChildProcess::Start(
-        {fs::read_symlink("/proc/self/exe").string(), "--gtest_filter=MessageBox.ChildShowsTheCancelQuestion"}, {},
+        {fs::read_symlink("/proc/self/exe").string(), "--gtest_filter=MessageBoxWindow.ChildShowsTheCancelQuestion"}, {},
         error);
     unsetenv("QV_DIALOG_CANCEL_CHILD");
     ASSERT_TRUE(child.has_value()) << error.message;
