@@ -104,6 +104,8 @@ UnattendedRequest ParseUnattendedArguments(const std::vector<std::string>& args)
             request.error = "unknown argument '" + arg + "'";
         }
     }
+    // Without /S the wizard starts and ignores what it does not know, as it always has.
+    if (!request.requested && !sawDir) request.error.clear();
     if (sawDir && !request.requested && request.error.empty()) request.error = "/DIR= needs /S";
     if (sawDir && request.installRoot.empty()) request.error = "/DIR= needs a folder";
     if (!request.installRoot.empty() && request.installRoot.front() != '/') {

@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "Common/CUnattendedInstall.h"
 #include "Common/InstallUIMainWnd.h"
 #include "FuntionImpl/RegistryHelpers.h"
 #include "log/ProcessLogger.h"
@@ -27,6 +29,25 @@ int main(int argc, char** argv) {
     // "debug" (exactly, as the only argument) turns on the console diagnostics; standard
     // output is the console already.
     if (argc == 2 && std::strcmp(argv[1], "debug") == 0) qvlog::SetConsoleDiagnostics(true);
+
+    // Setup /S: the same install without a window, for administrators and scripts.
+    const UnattendedRequest unattended = ParseUnattendedArguments(std::vector<std::string>(argv + 1, argv + argc));
+    if (!unattended.error.empty()) {
+        std::fprintf(stderr, "Setup: %s\n%s", unattended.error.c_str(), UnattendedUsage());
+        return UNATTENDED_USAGE;
+    }
+    if (unattended.requested || unattended.help) {
+        if (unattended.help) {
+            std::fputs(UnattendedUsage(), stdout);
+            return 0;
+        }
+        std::setlocale(LC_ALL, "");
+        FuntionImpl::RouteRegistryReportsToLog();
+        const int code = RunUnattendedInstall(unattended);
+        // The analytics sender is never joined: leave without static destructors under it.
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
     std::fputs("test\n", stdout);
     std::fflush(stdout);
     // Typed non-Latin text (a folder name) needs the user's UTF-8 character type.

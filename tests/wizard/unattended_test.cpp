@@ -1,0 +1,123 @@
+// `Setup /S` against the local maker service and download server: the real executable,
+// no display, the signed sample product, exit codes that name the failure.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include "Common/CUnattendedInstall.h"
+#include "support/DemoEnvironment.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+class Unattended : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("qv-silent-" + std::to_string(std::random_device{}()));
+        for (const char* sub : {"home", "tmp", "registry", "opt"}) fs::create_directories(root_ / sub);
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    // Runs build/Setup with a clean environment pointed at `demo`; no DISPLAY on purpose.
+    RunResult Run(qvtest::DemoEnvironment* demo, const std::string& args) {
+        std::string env = "env -i PATH=/usr/bin:/bin LANG=en_US.UTF-8 HOME='" + (root_ / "home").string() +
+                          "' TMPDIR='" + (root_ / "tmp").string() + "' QV_REGISTRY_DIR='" + (root_ / "registry").string() + "'";
+        if (const char* lsan = std::getenv("LSAN_OPTIONS")) env += std::string(" LSAN_OPTIONS='") + lsan + "'";
+        if (demo != nullptr) {
+            for (const auto& line : demo->EnvironmentLines()) env += " '" + line + "'";
+        }
+        const std::string cmd = env + " " QV_SETUP_EXE " " + args + " > '" + (root_ / "out").string() + "' 2> '" +
+                                (root_ / "err").string() + "'";
+        const int status = std::system(cmd.c_str());
+        RunResult result;
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.out = ReadText(root_ / "out");
+        result.err = ReadText(root_ / "err");
+        return result;
+    }
+
+    static qvtest::DemoEnvironment::Options DemoOptions() {
+        qvtest::DemoEnvironment::Options options;
+        options.installerPath = QV_BUILD_DIR "/sample/MorvikBackupSetup.exe";
+        return options;
+    }
+
+    fs::path root_;
+};
+
+TEST_F(Unattended, InstallsTheSampleProductWithoutAWindow) {
+    qvtest::DemoEnvironment demo(DemoOptions());
+    const fs::path target = root_ / "opt" / "Morvik";
+    RunResult run = Run(&demo, "/S '/DIR=" + target.string() + "'");
+    ASSERT_EQ(run.exitCode, UNATTENDED_INSTALLED) << run.out << run.err;
+    EXPECT_TRUE(fs::exists(target / "Morvik Backup" / "MorvikBackup.exe")) << run.out;
+    EXPECT_NE(run.out.find("Morvik Backup 1.0.0.0 is installed in " + (target / "Morvik Backup").string()),
+              std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("progress: 100%"), std::string::npos) << run.out;
+    // The same funnel as the wizard's, delivered before the process ended.
+    bool finished = false;
+    for (const auto& line : demo.Funnel()) finished |= line == "Download / 6.ProgramFinsh / First";
+    EXPECT_TRUE(finished);
+}
+
+TEST_F(Unattended, ATamperedInstallerEndsWithTheSignatureCode) {
+    qvtest::DemoEnvironment demo(DemoOptions());
+    std::string bytes = demo.installerBytes();
+    bytes[bytes.size() / 2] ^= 0x01;
+    demo.ServeInstaller(bytes);
+    RunResult run = Run(&demo, "--silent --dir=" + (root_ / "opt").string());
+    EXPECT_EQ(run.exitCode, UNATTENDED_BAD_SIGNATURE) << run.out << run.err;
+    EXPECT_NE(run.err.find("Setup: MD5Fail:"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(root_ / "opt" / "Morvik Backup" / "MorvikBackup.exe"));
+}
+
+TEST_F(Unattended, AStoppedDownloadServerEndsWithTheDownloadCodeAndAClearMessage) {
+    qvtest::DemoEnvironment::Options options = DemoOptions();
+    qvtest::DemoEnvironment demo(options);
+    // Every location answers 404: the download cannot start.
+    demo.downloads().setOptions("/downloads/extra/MorvikBackupSetup.exe", [] {
+        qvtest::FileOptions o;
+        o.status = 404;
+        return o;
+    }());
+    RunResult run = Run(&demo, "/S /DIR=" + (root_ / "opt").string());
+    EXPECT_EQ(run.exitCode, UNATTENDED_BAD_DOWNLOAD) << run.out << run.err;
+    EXPECT_NE(run.err.find("Setup: UrlFail:"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("install failed: bad download"), std::string::npos) << run.err;
+}
+
+TEST_F(Unattended, CommandLineMistakesAreUsageErrors) {
+    struct Case {
+        const char* args;
+        const char* why;
+    } cases[] = {
+        {"/DIR=/opt/x", "/DIR= needs /S"},
+        {"/S /DIR=relative/path", "/DIR= needs an absolute folder"},
+        {"/S --bogus", "unknown argument '--bogus'"},
+    };
+    for (const Case& c : cases) {
+        RunResult run = Run(nullptr, c.args);
+        EXPECT_EQ(run.exitCode, UNATTENDED_USAGE) << c.args;
+        EXPECT_NE(run.err.find(c.why), std::string::npos) << c.args << ": " << run.err;
+        EXPECT_NE(run.err.find("usage: Setup"), std::string::npos) << c.args;
+    }
+}
+
+}  // namespace
