@@ -1,5 +1,6 @@
 #include "support/WizardTestSupport.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "Common/CLanguageTexts.h"
 #include "telemetry/IEventReporter.h"
 #include "ui/CControl.h"
+#include "ui/CCombo.h"
 #include "ui/CControlHost.h"
 #include "ui/CLabel.h"
 #include "ui/CSkinPackage.h"
@@ -304,16 +306,43 @@ SkinUI::TPoint Centre(const SkinUI::TRect& rect) {
     return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
 }
 
-fs::path SkinWithAllLanguages(const fs::path& into) {
-    const fs::path folder = into / "skin_all_languages";
+fs::path SkinOffering(const fs::path& into, const std::vector<int>& indexes) {
+    std::string name = "skin_languages";
+    for (int index : indexes) name += "_" + std::to_string(index);
+    const fs::path folder = into / name;
     fs::copy(fs::path(QV_SOURCE_DIR) / "skin", folder, fs::copy_options::recursive);
     const fs::path layout = folder / "InstallSetting.xml";
     std::string text = ReadWhole(layout);
-    // Every item shows; the selection is the window's choice.
-    text = std::regex_replace(text, std::regex(R"((<ListLabelElement [^>]*?) visible="false")"), "$1");
-    text = std::regex_replace(text, std::regex(R"((<ListLabelElement [^>]*?) selected="true")"), "$1");
-    std::ofstream(layout, std::ios::binary | std::ios::trunc) << text;
+    // Each item is written visible or hidden; the selection is left to the window.
+    std::string out;
+    std::size_t at = 0;
+    int item = 0;
+    const std::regex attributes(R"( (visible|selected)="[a-z]+")");
+    for (std::size_t start; (start = text.find("<ListLabelElement ", at)) != std::string::npos; ++item) {
+        const std::size_t end = text.find("/>", start);
+        if (end == std::string::npos) break;
+        std::string element = std::regex_replace(text.substr(start, end - start), attributes, "");
+        const bool offered = indexes.empty() || std::find(indexes.begin(), indexes.end(), item) != indexes.end();
+        if (!offered) element += " visible=\"false\" ";
+        out += text.substr(at, start - at) + element;
+        at = end;
+    }
+    out += text.substr(at);
+    std::ofstream(layout, std::ios::binary | std::ios::trunc) << out;
     return folder;
+}
+
+std::optional<SkinUI::TRect> ComboItemRect(const std::string& combo, int item, int languageIndex, int height,
+                                           const TabPages& pages) {
+    auto window = LayOut(languageIndex, height, pages);
+    if (!window) return std::nullopt;
+    auto* list = dynamic_cast<SkinUI::CCombo*>(window->host->FindControl(combo));
+    if (!list || item < 0 || item >= list->GetCount()) return std::nullopt;
+    window->host->OpenDropList(list);
+    window->host->UpdateLayout();
+    SkinUI::CControl* element = list->GetItemAt(item);
+    if (!element || !element->IsVisible()) return std::nullopt;
+    return element->GetPos();
 }
 
 }  // namespace qvtest

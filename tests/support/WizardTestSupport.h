@@ -121,8 +121,13 @@ std::optional<SkinUI::TRect> LinkRect(const std::string& textControl, int linkIn
                                       int height = 360);
 SkinUI::TPoint Centre(const SkinUI::TRect& rect);
 
-// A copy of the shipped skin (in the sandbox's root folder) whose language combo offers
-// every language. Point SETUP_SKIN_DIR at it.
-std::filesystem::path SkinWithAllLanguages(const std::filesystem::path& into);
+// Where the open drop list of `combo` puts item `item` (which must be offered).
+std::optional<SkinUI::TRect> ComboItemRect(const std::string& combo, int item, int languageIndex, int height,
+                                           const TabPages& pages = {});
+
+// A copy of the shipped skin in `into` whose language combo offers the languages of
+// `indexes` (every language when empty), none preselected. Point SETUP_SKIN_DIR at it.
+std::filesystem::path SkinOffering(const std::filesystem::path& into, const std::vector<int>& indexes);
+inline std::filesystem::path SkinWithAllLanguages(const std::filesystem::path& into) { return SkinOffering(into, {}); }
 
 }  // namespace qvtest
