@@ -5,6 +5,7 @@
 #   ./demo.sh              with a display: opens the wizard for you to click through;
 #                          without one: starts Xvfb and clicks through it itself
 #   DEMO_HEADLESS=1 ./demo.sh   always the unattended click-through on a private Xvfb
+#   DEMO_SETUP=/usr/bin/Setup ./demo.sh   the Setup of the installed .deb instead of build/Setup
 #
 # Everything lands in demo-out/: screenshots of every stage, Setup's output, the analytics
 # funnel the service received. It exits 0 only when the installed product really runs.
@@ -12,6 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
+SETUP=${DEMO_SETUP:-$ROOT/build/Setup}
 
 echo "== setting up (packages, build) =="
 tools/setup.sh >/dev/null
@@ -51,7 +53,7 @@ print_funnel() {
 if [ -n "${DISPLAY:-}" ] && [ "${DEMO_HEADLESS:-0}" != 1 ] && xdpyinfo >/dev/null 2>&1; then
   echo "== opening the wizard on $DISPLAY: install, then start the product =="
   set +e
-  build/Setup > "$OUT/setup.log" 2>&1
+  "$SETUP" > "$OUT/setup.log" 2>&1
   code=$?
   set -e
   print_funnel
@@ -76,7 +78,7 @@ click() {  # click WINDOW X Y (window coordinates)
   xdotool mousemove --window "$1" "$2" "$3" sleep 0.2 click 1
 }
 
-build/Setup > "$OUT/setup.log" 2>&1 &
+"$SETUP" > "$OUT/setup.log" 2>&1 &
 setup_pid=$!
 pids+=("$setup_pid")
 wait_for 30 window_of QUORVANE_UI_Frame || { echo "demo: no wizard window (see $OUT/setup.log)"; exit 1; }
