@@ -1,5 +1,8 @@
 #include "ui/x11/CSkinWindow.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <X11/keysym.h>
 
 #include <cstdlib>
@@ -228,6 +231,15 @@ void CSkinWindow::OnPaint() {
     if (!area.IsEmpty()) surface_->Render(*host_, *measurer_, area);
     // The whole picture: an exposure may have asked for any part of it.
     Present(surface_->Data(), width, height, surface_->Stride());
+    if (!firstFrameTraced_) {
+        firstFrameTraced_ = true;
+        // Start-up benchmark hook (bench/startup.sh): say when the first frame is on the server.
+        if (std::getenv("QV_TRACE_FIRST_FRAME") != nullptr) {
+            if (x11::X11EventLoop* current = x11::X11EventLoop::ForCurrentThread()) current->connection().Flush();
+            std::fprintf(stderr, "first frame presented: %s\n", GetWindowClassName().c_str());
+            std::fflush(stderr);
+        }
+    }
 }
 
 void CSkinWindow::OnResized(int width, int height) {

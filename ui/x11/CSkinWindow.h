@@ -111,6 +111,7 @@ private:
     std::unique_ptr<Sink> sink_;
     std::string languageTag_;
     bool fullRepaint_ = true;
+    bool firstFrameTraced_ = false;
     bool hasTree_ = false;
     std::atomic<bool> deliveryPosted_{false};
 };
