@@ -133,6 +133,8 @@ int CConfigure::reset() {
     return 1;
 }
 
+int CConfigure::LabelNumber(const std::string& text) { return ParseLeadingInteger<int>(text); }
+
 std::string CConfigure::QueryLogPath() {
     std::string folder = platform::TempDirectoryAsReported();
     if (folder.size() > kMaxTempPath) return {};

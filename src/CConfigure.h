@@ -50,6 +50,9 @@ public:
     const char* Reply() const { return reply_; }
     // The query log's path.
     static std::string QueryLogPath();
+    // A label's number: leading blanks, a sign and the digits that follow; no digits or a
+    // value out of range give 0. The wizard and the unattended mode read their labels so.
+    static int LabelNumber(const std::string& text);
 
     static constexpr int kServiceAttempts = 3;
 

@@ -25,17 +25,9 @@ namespace {
 
 constexpr const char* kBrandFolder = "Morvik";
 
-// A label's text read as a decimal integer from its leading digits (0 without any).
 int LabelNumber(SkinUI::CControlHost& host, const char* name) {
     SkinUI::CControl* control = host.FindControl(name);
-    if (control == nullptr) return 0;
-    const std::string text = control->GetText();
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9' || value > 100000000) break;
-        value = value * 10 + (c - '0');
-    }
-    return value;
+    return control == nullptr ? 0 : CConfigure::LabelNumber(control->GetText());
 }
 
 UnattendedExit ExitForMessage(MessageKind kind) {

@@ -166,24 +166,7 @@ std::string InstallUIMainWnd::SkinLabelText(std::string_view name) const {
     return control ? control->GetText() : std::string();
 }
 
-// The label's leading decimal digits (after blanks and a sign), 0 when there are none;
-// values beyond the int range stop at its ends.
-int InstallUIMainWnd::LabelNumber(std::string_view name) const {
-    const std::string text = SkinLabelText(name);
-    std::size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        value = value * 10 + (text[i] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) break;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
-}
+int InstallUIMainWnd::LabelNumber(std::string_view name) const { return CConfigure::LabelNumber(SkinLabelText(name)); }
 
 void InstallUIMainWnd::LoadConfiguration(int downloaderId, int languageId, int siteId) {
     configure_ = std::make_unique<CConfigure>(downloaderId, languageId, siteId);
