@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "log/ProcessLogger.h"
+#include "support/TempFolder.h"
 #include "telemetry/IEventReporter.h"
 
 namespace enginetest {
@@ -92,22 +93,9 @@ private:
     }
 };
 
-class TempDir {
+class TempDir : public qvtest::TempFolder {
 public:
-    TempDir() {
-        std::random_device rd;
-        m_path = std::filesystem::temp_directory_path() / ("qv-engine-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(m_path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
+    TempDir() : TempFolder("qv-engine-") {}
 };
 
 inline std::string ReadFile(const std::string& path) {

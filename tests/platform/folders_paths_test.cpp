@@ -9,28 +9,15 @@
 
 #include "platform/Folders.h"
 #include "platform/Process.h"
+#include "support/TempFolder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class ScratchDir {
+class ScratchDir : public qvtest::TempFolder {
 public:
-    ScratchDir() {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("qv_folders_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(++counter));
-        fs::create_directories(path_);
-        path_ = fs::canonical(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
+    ScratchDir() : TempFolder("qv_folders_") {}
 };
 
 // Sets an environment variable for one scope and puts the old value back.

@@ -11,6 +11,7 @@
 
 #include "platform/Folders.h"
 #include "platform/Process.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -18,22 +19,9 @@ namespace fs = std::filesystem;
 using platform::ChildProcess;
 
 // A scratch folder with a blank in its name, removed afterwards.
-class ScratchDir {
+class ScratchDir : public qvtest::TempFolder {
 public:
-    ScratchDir() {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("qv proc " + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(++counter));
-        fs::create_directories(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
+    ScratchDir() : TempFolder("qv proc ") {}
 };
 
 bool WaitUntil(const std::function<bool()>& condition, int ms = 3000) {

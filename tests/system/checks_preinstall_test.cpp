@@ -11,6 +11,7 @@
 #include "platform/Folders.h"
 #include "platform/Process.h"
 #include "platform/RegistryStore.h"
+#include "support/TempFolder.h"
 #include "telemetry/IEventReporter.h"
 
 namespace {
@@ -19,23 +20,9 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
-class ScratchDir {
+class ScratchDir : public qvtest::TempFolder {
 public:
-    ScratchDir() {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("qv_checks_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(++counter));
-        fs::create_directories(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-
-private:
-    fs::path path_;
+    ScratchDir() : TempFolder("qv_checks_") {}
 };
 
 class RecordingReporter : public IEventReporter {

@@ -12,29 +12,16 @@
 #include "log/ProcessLogger.h"
 #include "platform/Folders.h"
 #include "platform/Process.h"
+#include "support/TempFolder.h"
 #include "telemetry/IEventReporter.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class ScratchDir {
+class ScratchDir : public qvtest::TempFolder {
 public:
-    ScratchDir() {
-        static int counter = 0;
-        path_ = fs::temp_directory_path() /
-                ("qv launch " + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(++counter));
-        fs::create_directories(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-
-private:
-    fs::path path_;
+    ScratchDir() : TempFolder("qv launch ") {}
 };
 
 struct RecordedEvent {

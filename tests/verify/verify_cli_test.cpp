@@ -6,28 +6,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 
+#include "support/TempFolder.h"
+
 namespace {
 
-class TempDir {
+class TempDir : public qvtest::TempFolder {
 public:
-    TempDir() {
-        std::random_device rd;
-        m_path = std::filesystem::temp_directory_path() / ("qv-verify-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(m_path);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
+    TempDir() : TempFolder("qv-verify-") {}
 };
 
 std::string ReadFile(const std::string& path) {

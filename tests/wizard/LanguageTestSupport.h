@@ -10,10 +10,10 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "support/TempFolder.h"
 #include "telemetry/IEventReporter.h"
 #include "ui/CControl.h"
 #include "ui/CControlHost.h"
@@ -26,23 +26,9 @@ namespace fs = std::filesystem;
 inline const fs::path kShippedSkin = fs::path(QV_SOURCE_DIR) / "skin";
 inline const fs::path kFixtures = fs::path(QV_SOURCE_DIR) / "tests" / "fixtures" / "wizard";
 
-class TempDir {
+class TempDir : public qvtest::TempFolder {
 public:
-    TempDir() {
-        std::random_device random;
-        path_ = fs::temp_directory_path() / ("qv-language-" + std::to_string(random()) + "-" + std::to_string(random()));
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
+    TempDir() : TempFolder("qv-language-") {}
 };
 
 inline void WriteFile(const fs::path& path, const std::string& text) {

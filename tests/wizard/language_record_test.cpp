@@ -14,8 +14,8 @@ using platform::RegistryStore;
 class RecordLanguage : public ::testing::Test {
 protected:
     TempDir dir_;
-    RegistryStore hklm_{RegistryHive::LocalMachine, dir_.Path()};
-    RegistryStore hkcu_{RegistryHive::CurrentUser, dir_.Path()};
+    RegistryStore hklm_{RegistryHive::LocalMachine, dir_.path()};
+    RegistryStore hkcu_{RegistryHive::CurrentUser, dir_.path()};
     const std::string wowEntry_ = std::string(kUninstallKeyWow64) + "\\{Morvik Backup}_is1";
     const std::string nativeEntry_ = std::string(kUninstallKeyNative) + "\\{Morvik Backup}_is1";
 };
@@ -56,8 +56,8 @@ TEST_F(RecordLanguage, NothingStoredWithoutAnUninstallKeyOrWithANameThatLeavesIt
     EXPECT_EQ(hklm_.ListSubkeys(kUninstallKeyNative), std::vector<std::string>{});
 
     // A hive that cannot be written: its folder is a file.
-    WriteFile(dir_.Path() / "blocked", "not a folder");
-    RegistryStore blocked(RegistryHive::CurrentUser, dir_.Path() / "blocked");
+    WriteFile(dir_.path() / "blocked", "not a folder");
+    RegistryStore blocked(RegistryHive::CurrentUser, dir_.path() / "blocked");
     EXPECT_EQ(RecordInstalledLanguage(2, {104, "Morvik Backup", true}, hklm_, blocked), 0);
 }
 

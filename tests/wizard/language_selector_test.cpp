@@ -84,7 +84,7 @@ TEST(LanguageChoice, ComboItemRules) {
 class FixtureWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        package_ = ComposePackage(dir_.Path(), kFixtures / "all_languages");
+        package_ = ComposePackage(dir_.path(), kFixtures / "all_languages");
         ASSERT_TRUE(package_);
         host_ = BuildWindow(package_.get());
         root_ = host_->GetRoot();
@@ -288,10 +288,10 @@ TEST(ShippedWindow, SwitchingLanguageChangesEveryTextOfTheFirstPage) {
 // A language file is data: duplicates, hostile formats and a broken file leave the window usable.
 TEST(LanguageApply, BrokenAndHostileFilesOnTheFixtureWindow) {
     TempDir dir;
-    CopyPackageFiles(dir.Path(), kFixtures / "all_languages");
+    CopyPackageFiles(dir.path(), kFixtures / "all_languages");
     const std::string head = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<VerticalLayout><VerticalLayout name=\"language_x\"><VerticalLayout name=\"install_page\">";
     const std::string tail = "</VerticalLayout></VerticalLayout></VerticalLayout>";
-    WriteFile(dir.Path() / "language" / "language_spanish.xml",
+    WriteFile(dir.path() / "language" / "language_spanish.xml",
               head +
                   "<Label name=\"install_btn\" text=\"Primero\" />"
                   "<Label name=\"install_label\" text=\"%n%s%d\" />"
@@ -300,8 +300,8 @@ TEST(LanguageApply, BrokenAndHostileFilesOnTheFixtureWindow) {
                   "<Label name=\"install_btn\" text=\"Segundo\" />"
                   "<Label name=\"install_label\" text=\"ignored: the first one wins\" />" +
                   tail);
-    WriteFile(dir.Path() / "language" / "language_german.xml", head + "<Label name=\"install_btn\" text=\"kaputt\"");
-    auto package = SkinUI::CSkinPackage::OpenFolder(dir.Path().string());
+    WriteFile(dir.path() / "language" / "language_german.xml", head + "<Label name=\"install_btn\" text=\"kaputt\"");
+    auto package = SkinUI::CSkinPackage::OpenFolder(dir.path().string());
     ASSERT_TRUE(package);
     auto host = BuildWindow(package.get());
     SkinUI::CControl& root = *host->GetRoot();

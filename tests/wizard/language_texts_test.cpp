@@ -94,14 +94,14 @@ TEST(LanguageTexts, BrokenFilesGiveNoTextsAndDuplicatesKeepTheFirst) {
     TempDir dir;
     const std::string head = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<VerticalLayout><VerticalLayout name=\"language_x\">";
     const std::string tail = "</VerticalLayout></VerticalLayout>";
-    WriteFile(dir.Path() / "language" / "language_english.xml", head + "<VerticalLayout name=\"install_page\"><Label name=\"a\" text=\"x\"");
-    WriteFile(dir.Path() / "language" / "language_japanese.xml",
+    WriteFile(dir.path() / "language" / "language_english.xml", head + "<VerticalLayout name=\"install_page\"><Label name=\"a\" text=\"x\"");
+    WriteFile(dir.path() / "language" / "language_japanese.xml",
               head + "<VerticalLayout name=\"message_page\"><Label name=\"OkButtonText\" text=\"OK\" /></VerticalLayout>" + tail);
-    WriteFile(dir.Path() / "language" / "language_chinese.xml",
+    WriteFile(dir.path() / "language" / "language_chinese.xml",
               head + "<VerticalLayout name=\"install_page\"><Label name=\"install_btn\" text=\"first\" />"
                      "<Label name=\"INSTALL_BTN\" text=\"second\" /></VerticalLayout>" + tail);
-    WriteFile(dir.Path() / "language" / "language_spanish.xml", "");
-    auto package = SkinUI::CSkinPackage::OpenFolder(dir.Path().string());
+    WriteFile(dir.path() / "language" / "language_spanish.xml", "");
+    auto package = SkinUI::CSkinPackage::OpenFolder(dir.path().string());
     ASSERT_TRUE(package);
     CLanguageTexts texts(package.get());
 
