@@ -2,50 +2,30 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "support/FakeMakerService.h"
+#include "support/ShellCommand.h"
+#include "support/TempFolder.h"
 
 namespace {
 
 using qvtest::FakeMakerService;
 using Endpoint = FakeMakerService::Endpoint;
-namespace fs = std::filesystem;
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-};
+using ToolRun = qvtest::ShellResult;
 
 class SetupToolConfigTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("qv-toolconfig-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::create_directories(folder_);
-        service_.ExportEnvironment();
-    }
-    void TearDown() override { fs::remove_all(folder_); }
+    void SetUp() override { service_.ExportEnvironment(); }
 
     ToolRun Run(const std::string& args) {
-        const std::string command = "cd '" + folder_.string() + "' && TMPDIR='" + folder_.string() + "' '" +
-                                    QV_SETUP_TOOL + "' config " + args + " 2>&1";
-        ToolRun run;
-        std::FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) return run;
-        char buffer[4096];
-        while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) run.out.append(buffer, n);
-        const int status = pclose(pipe);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return run;
+        return qvtest::RunShellCommand("cd '" + folder_.str() + "' && TMPDIR='" + folder_.str() + "' '" +
+                                       QV_SETUP_TOOL + "' config " + args + " 2>&1");
     }
 
     FakeMakerService service_;
-    fs::path folder_;
+    qvtest::TempFolder folder_{"qv-toolconfig-"};
 };
 
 TEST_F(SetupToolConfigTest, PrintsTheServicesConfigurationForTheGivenIds) {

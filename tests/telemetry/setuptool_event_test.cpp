@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "support/FakeMakerService.h"
+#include "support/ShellCommand.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -16,31 +16,18 @@ using Endpoint = FakeMakerService::Endpoint;
 using Behaviour = FakeMakerService::Behaviour;
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-};
+using ToolRun = qvtest::ShellResult;
 
 ToolRun RunEvent(const fs::path& folder, const std::string& args) {
-    const std::string command = "cd '" + folder.string() + "' && '" + QV_SETUP_TOOL + "' event " + args + " 2>&1";
-    ToolRun run;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) run.out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return qvtest::RunShellCommand("cd '" + folder.string() + "' && '" + QV_SETUP_TOOL + "' event " + args + " 2>&1");
 }
 
 TEST(SetupToolEventTest, SendsOneHitAndPrintsTheResult) {
-    const fs::path folder = fs::temp_directory_path() /
-                            ("qv-toolevent-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(folder);
+    const qvtest::TempFolder folder("qv-toolevent-");
     FakeMakerService service;
     service.ExportEnvironment();
 
-    ToolRun run = RunEvent(folder, "Download '7.ProgramLaunch' 'a b&c'");
+    ToolRun run = RunEvent(folder.path(), "Download '7.ProgramLaunch' 'a b&c'");
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_EQ(run.out, "result: 0\n");
     auto hits = service.Requests(Endpoint::Collect);
@@ -65,13 +52,12 @@ TEST(SetupToolEventTest, SendsOneHitAndPrintsTheResult) {
     for (const auto& c : cases) {
         service.SetReply(Endpoint::Collect, c.body);
         service.SetBehaviour(Endpoint::Collect, c.behaviour);
-        run = RunEvent(folder, "CrashRate Close");
+        run = RunEvent(folder.path(), "CrashRate Close");
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(run.out, c.out);
     }
-    run = RunEvent(folder, "CrashRate");
+    run = RunEvent(folder.path(), "CrashRate");
     EXPECT_EQ(run.exitCode, 2);
-    fs::remove_all(folder);
 }
 
 }  // namespace

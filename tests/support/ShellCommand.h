@@ -1,0 +1,28 @@
+#pragma once
+// Runs a command line through the shell for tests that drive the project's programs
+// (setup-tool above all) as a user would, and collects what it prints.
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace qvtest {
+
+struct ShellResult {
+    int exitCode = -1;  // -1 when the shell could not start or the command ended on a signal
+    std::string out;
+};
+
+// Collects the command's standard output; end the line with "2>&1" to collect its errors too.
+inline ShellResult RunShellCommand(const std::string& commandLine) {
+    ShellResult run;
+    std::FILE* pipe = popen(commandLine.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+}  // namespace qvtest
