@@ -378,6 +378,23 @@ RegistryResult Refuse(const std::string& why) {
     return RegistryResult::REG_RESULT_INVALID_ARGUMENT;
 }
 
+// Looks one value up in the hive file and checks its type; `out` is set only on success.
+RegistryResult ReadValueOfType(RegistryHive hive, const std::filesystem::path& file, std::string_view key,
+                               std::string_view name, RegistryValueType type, RegistryValue& out) {
+    if (!RegistryStore::KeyPathError(key).empty() || !RegistryStore::ValueNameError(name).empty()) {
+        return RegistryResult::REG_RESULT_INVALID_ARGUMENT;
+    }
+    RegistryHiveText text(hive);
+    if (!ReadHive(hive, file, text)) return RegistryResult::REG_RESULT_IO_ERROR;
+    const auto* k = text.FindKey(key);
+    if (!k) return RegistryResult::REG_RESULT_KEY_NOT_FOUND;
+    const auto* v = RegistryHiveText::FindValue(*k, name);
+    if (!v) return RegistryResult::REG_RESULT_VALUE_NOT_FOUND;
+    if (v->type != type) return RegistryResult::REG_RESULT_WRONG_TYPE;
+    out = *v;
+    return RegistryResult::REG_RESULT_OK;
+}
+
 }  // namespace
 
 bool RegistryStore::KeyExists(std::string_view key) const {
@@ -387,30 +404,19 @@ bool RegistryStore::KeyExists(std::string_view key) const {
 }
 
 RegistryResult RegistryStore::ReadString(std::string_view key, std::string_view name, std::string& out) const {
-    if (!KeyPathError(key).empty() || !ValueNameError(name).empty()) return RegistryResult::REG_RESULT_INVALID_ARGUMENT;
-    RegistryHiveText text(hive_);
-    if (!ReadHive(hive_, file_, text)) return RegistryResult::REG_RESULT_IO_ERROR;
-    const auto* k = text.FindKey(key);
-    if (!k) return RegistryResult::REG_RESULT_KEY_NOT_FOUND;
-    const auto* v = RegistryHiveText::FindValue(*k, name);
-    if (!v) return RegistryResult::REG_RESULT_VALUE_NOT_FOUND;
-    if (v->type != RegistryValueType::REG_VALUE_SZ) return RegistryResult::REG_RESULT_WRONG_TYPE;
-    out = v->text;
-    return RegistryResult::REG_RESULT_OK;
+    RegistryValue value;
+    const RegistryResult result = ReadValueOfType(hive_, file_, key, name, RegistryValueType::REG_VALUE_SZ, value);
+    if (result == RegistryResult::REG_RESULT_OK) out = std::move(value.text);
+    return result;
 }
 
 RegistryResult RegistryStore::ReadMultiString(std::string_view key, std::string_view name,
                                               std::vector<std::string>& out) const {
-    if (!KeyPathError(key).empty() || !ValueNameError(name).empty()) return RegistryResult::REG_RESULT_INVALID_ARGUMENT;
-    RegistryHiveText text(hive_);
-    if (!ReadHive(hive_, file_, text)) return RegistryResult::REG_RESULT_IO_ERROR;
-    const auto* k = text.FindKey(key);
-    if (!k) return RegistryResult::REG_RESULT_KEY_NOT_FOUND;
-    const auto* v = RegistryHiveText::FindValue(*k, name);
-    if (!v) return RegistryResult::REG_RESULT_VALUE_NOT_FOUND;
-    if (v->type != RegistryValueType::REG_VALUE_MULTI_SZ) return RegistryResult::REG_RESULT_WRONG_TYPE;
-    out = v->strings;
-    return RegistryResult::REG_RESULT_OK;
+    RegistryValue value;
+    const RegistryResult result =
+        ReadValueOfType(hive_, file_, key, name, RegistryValueType::REG_VALUE_MULTI_SZ, value);
+    if (result == RegistryResult::REG_RESULT_OK) out = std::move(value.strings);
+    return result;
 }
 
 std::optional<std::string> RegistryStore::GetString(std::string_view key, std::string_view name) const {
