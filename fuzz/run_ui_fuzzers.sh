@@ -10,22 +10,11 @@ SECONDS_EACH=${1:-60}
 OUT=${FUZZ_BUILD_DIR:-/tmp/qv-ui-fuzz}
 mkdir -p "$OUT/obj" "$OUT/corpus/package" "$OUT/corpus/markup" "$OUT/artifacts"
 
-CXX=${CXX:-clang++}
-FLAGS=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
-       -I"$ROOT" -I"$ROOT/src" -DELPP_THREAD_SAFE -DELPP_NO_DEFAULT_LOG_FILE -DELPP_DISABLE_DEFAULT_CRASH_HANDLING)
-SOURCES=(ui/*.cpp platform/Clock.cpp src/log/ProcessLogger.cpp fuzz/FuzzStubs.cpp)
+source "$ROOT/fuzz/common.sh"
 
-objects=()
-for src in "${SOURCES[@]}"; do
-  obj="$OUT/obj/$(echo "$src" | tr / _).o"
-  if [ ! -f "$obj" ] || [ "$ROOT/$src" -nt "$obj" ]; then
-    "$CXX" "${FLAGS[@]}" -c "$ROOT/$src" -o "$obj"
-  fi
-  objects+=("$obj")
-done
-elpp="$OUT/obj/easylogging.o"
-[ -f "$elpp" ] || "$CXX" "${FLAGS[@]}" -w -c /usr/include/easylogging++.cc -o "$elpp"
-objects+=("$elpp")
+build_objects objects ui/*.cpp platform/Clock.cpp src/log/ProcessLogger.cpp fuzz/FuzzStubs.cpp
+build_easylogging
+objects+=("$ELPP_OBJ")
 
 # Seeds: the fixture layouts and packages, and the executable's own package when built.
 cp "$ROOT"/tests/fixtures/ui/skin/*.xml "$ROOT"/tests/fixtures/ui/skin/language/*.xml "$OUT/corpus/markup/" 2>/dev/null || true
@@ -43,16 +32,11 @@ PY
 
 status=0
 for target in package markup; do
-  bin="$OUT/${target}_fuzzer"
-  "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer "$ROOT/fuzz/${target}_fuzzer.cpp" "${objects[@]}" -lz -lpthread -o "$bin"
+  "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer "$ROOT/fuzz/${target}_fuzzer.cpp" "${objects[@]}" -lz -lpthread \
+    -o "$OUT/${target}_fuzzer"
   maxlen=65536
   [ "$target" = markup ] && maxlen=16384
-  echo "== ${target}_fuzzer for ${SECONDS_EACH}s"
-  if ! "$bin" -max_total_time="$SECONDS_EACH" -max_len="$maxlen" -rss_limit_mb=2048 -timeout=10 \
-       -artifact_prefix="$OUT/artifacts/${target}-" -print_final_stats=1 "$OUT/corpus/$target" 2>"$OUT/${target}.log"; then
-    status=1
-  fi
-  tail -n 12 "$OUT/${target}.log" | grep -E 'stat::|Done|ERROR|SUMMARY' || true
+  run_fuzzer "$target" "$maxlen" 'stat::|Done|ERROR|SUMMARY'
 done
 
 found=0
@@ -62,8 +46,4 @@ for crash in "$OUT"/artifacts/*; do
   echo "kept $(basename "$crash") in tests/regressions/ui/"
   found=1
 done
-if [ "$status" -ne 0 ] || [ "$found" -ne 0 ]; then
-  echo "fuzzing found problems; see $OUT/*.log"
-  exit 1
-fi
-echo "no findings"
+finish "$found"

@@ -13,29 +13,13 @@ OUT=${FUZZ_BUILD_DIR:-/tmp/qv-verify-fuzz}
 rm -rf "$OUT/artifacts" "$OUT/fixtures"
 mkdir -p "$OUT/obj" "$OUT/corpus/signature" "$OUT/corpus/taskfile" "$OUT/artifacts" "$OUT/tmp"
 
-CXX=${CXX:-clang++}
-FLAGS=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
-       -I"$ROOT" -I"$ROOT/src" -DELPP_THREAD_SAFE -DELPP_NO_DEFAULT_LOG_FILE -DELPP_DISABLE_DEFAULT_CRASH_HANDLING)
+source "$ROOT/fuzz/common.sh"
 
-build_objects() {
-  local -n result=$1
-  shift
-  result=()
-  for src in "$@"; do
-    local obj="$OUT/obj/$(echo "$src" | tr / _).o"
-    if [ ! -f "$obj" ] || [ "$ROOT/$src" -nt "$obj" ]; then
-      "$CXX" "${FLAGS[@]}" -c "$ROOT/$src" -o "$obj"
-    fi
-    result+=("$obj")
-  done
-}
-elpp="$OUT/obj/easylogging.o"
-[ -f "$elpp" ] || "$CXX" "${FLAGS[@]}" -w -c /usr/include/easylogging++.cc -o "$elpp"
-
+build_easylogging
 build_objects SIGNATURE_OBJS platform/TrustVerifier.cpp
 build_objects TASKFILE_OBJS src/CDownloadTaskManager.cpp src/CTaskManager.cpp src/CLibcurlTool.cpp \
   src/CDownloadThread.cpp src/CThread.cpp platform/FileStreams.cpp platform/Clock.cpp src/log/ProcessLogger.cpp
-TASKFILE_OBJS+=("$elpp")
+TASKFILE_OBJS+=("$ELPP_OBJ")
 
 # Seeds: freshly signed fixtures, and a task file as a download writes it.
 "$ROOT/tests/fixtures/signing/make_fixtures.sh" "$OUT/fixtures" >/dev/null
@@ -79,12 +63,7 @@ for target in signature taskfile; do
       -ltinyxml2 -lcurl -lpthread -o "$bin"
     maxlen=8192
   fi
-  echo "== ${target}_fuzzer for ${SECONDS_EACH}s"
-  if ! TMPDIR="$OUT/tmp" "$bin" -max_total_time="$SECONDS_EACH" -max_len="$maxlen" -rss_limit_mb=2048 -timeout=10 \
-       -artifact_prefix="$OUT/artifacts/${target}-" -print_final_stats=1 "$OUT/corpus/$target" 2>"$OUT/${target}.log"; then
-    status=1
-  fi
-  tail -n 12 "$OUT/${target}.log" | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' || true
+  TMPDIR="$OUT/tmp" run_fuzzer "$target" "$maxlen" 'stat::number_of_executed_units|Done|ERROR|SUMMARY'
 done
 
 found=0
@@ -97,8 +76,4 @@ for crash in "$OUT"/artifacts/*; do
   echo "kept $name in tests/regressions/$target/"
   found=1
 done
-if [ "$status" -ne 0 ] || [ "$found" -ne 0 ]; then
-  echo "fuzzing found problems; see $OUT/*.log"
-  exit 1
-fi
-echo "no findings"
+finish "$found"
