@@ -47,6 +47,17 @@ bool HasWindowManager(X11Connection& connection) {
     return found;
 }
 
+// Tells the window manager that the position and size are the program's own choice.
+void SetPlacementHints(Display* display, Window window, int x, int y, int width, int height) {
+    XSizeHints sizeHints{};
+    sizeHints.flags = USPosition | USSize;
+    sizeHints.x = x;
+    sizeHints.y = y;
+    sizeHints.width = width;
+    sizeHints.height = height;
+    XSetWMNormalHints(display, window, &sizeHints);
+}
+
 }  // namespace
 
 X11Window::~X11Window() { DestroyWindow(); }
@@ -112,13 +123,7 @@ void X11Window::SetProperties(const CreateParams& params) {
                     reinterpret_cast<unsigned char*>(&motif), 5);
 
     // Keep the position we choose even when a window manager runs.
-    XSizeHints sizeHints{};
-    sizeHints.flags = USPosition | USSize;
-    sizeHints.x = x_;
-    sizeHints.y = y_;
-    sizeHints.width = width_;
-    sizeHints.height = height_;
-    XSetWMNormalHints(display, window_, &sizeHints);
+    SetPlacementHints(display, window_, x_, y_, width_, height_);
 
     XWMHints wmHints{};
     wmHints.flags = InputHint | StateHint;
@@ -218,13 +223,7 @@ void X11Window::SetBounds(int x, int y, int width, int height) {
     y_ = y;
     width_ = std::max(1, width);
     height_ = std::max(1, height);
-    XSizeHints sizeHints{};
-    sizeHints.flags = USPosition | USSize;
-    sizeHints.x = x_;
-    sizeHints.y = y_;
-    sizeHints.width = width_;
-    sizeHints.height = height_;
-    XSetWMNormalHints(connection_->display(), window_, &sizeHints);
+    SetPlacementHints(connection_->display(), window_, x_, y_, width_, height_);
     XMoveResizeWindow(connection_->display(), window_, x_, y_, width_, height_);
     dirty_ = true;
     OnResized(width_, height_);
