@@ -8,6 +8,7 @@
 
 #include "platform/Process.h"
 #include "platform/RegistryStore.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -36,7 +37,6 @@ ToolRun RunTool(const std::vector<std::string>& args) {
 class ChecksTool : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qv_checks_tool_" + std::to_string(platform::CurrentProcessId()));
         fs::create_directories(dir_ / "registry");
         if (const char* old = std::getenv("QV_REGISTRY_DIR")) oldRegistry_ = old;
         setenv("QV_REGISTRY_DIR", (dir_ / "registry").c_str(), 1);
@@ -44,10 +44,9 @@ protected:
     void TearDown() override {
         if (oldRegistry_.empty()) unsetenv("QV_REGISTRY_DIR");
         else setenv("QV_REGISTRY_DIR", oldRegistry_.c_str(), 1);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
-    fs::path dir_;
+    qvtest::TempFolder folder_{"qv_checks_tool_"};
+    const fs::path& dir_ = folder_.path();
     std::string oldRegistry_;
 };
 

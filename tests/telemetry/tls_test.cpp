@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/TempFolder.h"
 #include "telemetry/WebLog.h"
 
 namespace {
@@ -20,11 +21,8 @@ namespace fs = std::filesystem;
 class TlsServiceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("qv-tls-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::create_directories(folder_);
-        cert_ = (folder_ / "cert.pem").string();
-        key_ = (folder_ / "key.pem").string();
+        cert_ = folder_.file("cert.pem");
+        key_ = folder_.file("key.pem");
         const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1"
                                     " -addext subjectAltName=IP:127.0.0.1 -keyout '" + key_ + "' -out '" + cert_ +
                                     "' >/dev/null 2>&1";
@@ -49,7 +47,6 @@ protected:
         unsetenv("CURL_CA_BUNDLE");
         if (server_) server_->stop();
         if (thread_.joinable()) thread_.join();
-        fs::remove_all(folder_);
     }
 
     WebLogOptions Options() const {
@@ -60,11 +57,11 @@ protected:
         options.endpoints.locationUrl = base + "/csv";
         options.endpoints.analyticsUrl = base + "/collect";
         options.endpoints.exceptionUrl = base + "/api/exception/send";
-        options.registryFolder = folder_;
+        options.registryFolder = folder_.path();
         return options;
     }
 
-    fs::path folder_;
+    qvtest::TempFolder folder_{"qv-tls-"};
     std::string cert_, key_;
     std::unique_ptr<httplib::SSLServer> server_;
     std::thread thread_;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/FakeMakerService.h"
+#include "support/TempFolder.h"
 #include "telemetry/ChannelTag.h"
 #include "telemetry/UserLogReporter.h"
 #include "telemetry/WebLog.h"
@@ -26,18 +27,11 @@ namespace fs = std::filesystem;
 
 class ReporterTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        registry_ = fs::temp_directory_path() /
-                    ("qv-reporter-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::create_directories(registry_);
-    }
-    void TearDown() override { fs::remove_all(registry_); }
-
     UserLogReporterOptions Options(bool startSender = false) {
         UserLogReporterOptions options;
         WebLogOptions client;
         client.endpoints = service_.Endpoints();
-        client.registryFolder = registry_;
+        client.registryFolder = registry_.path();
         options.createClient = [client] { return new WebLog(client); };
         options.propertyId = "UA-555-1";
         options.version = "1.0.0.0";
@@ -51,7 +45,7 @@ protected:
     std::vector<FakeMakerService::Request> Hits() const { return service_.Requests(Endpoint::Collect); }
 
     FakeMakerService service_;
-    fs::path registry_;
+    qvtest::TempFolder registry_{"qv-reporter-"};
 };
 
 std::vector<std::string> FieldNames(const FakeMakerService::Request& hit) {

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/TempFolder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -18,18 +20,14 @@ struct ToolRun {
 class SkinTool : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qv_skin_tool_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                            "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        pkg_ = dir_ / "pkg";
+        pkg_ = dir_.path() / "pkg";
         fs::create_directories(pkg_ / "skin");
         fs::create_directories(pkg_ / "language");
     }
-    void TearDown() override { fs::remove_all(dir_); }
     void Write(const std::string& rel, const std::string& text) { std::ofstream(pkg_ / rel, std::ios::binary) << text; }
 
     ToolRun Run(const std::string& args, bool useFolder = true) {
-        fs::path out = dir_ / "out.txt", err = dir_ / "err.txt";
+        fs::path out = dir_.path() / "out.txt", err = dir_.path() / "err.txt";
         std::string env = useFolder ? "SETUP_SKIN_DIR='" + pkg_.string() + "' " : std::string();
         std::string cmd = "env -i PATH=/usr/bin:/bin " + env + "'" QV_SETUP_TOOL "' skin " + args + " >'" +
                           out.string() + "' 2>'" + err.string() + "'";
@@ -44,7 +42,7 @@ protected:
         run.err = se.str();
         return run;
     }
-    fs::path dir_;
+    qvtest::TempFolder dir_{"qv_skin_tool_"};
     fs::path pkg_;
 };
 
