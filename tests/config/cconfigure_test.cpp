@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +13,7 @@
 #include "CConfigure.h"
 #include "log/ProcessLogger.h"
 #include "support/FakeMakerService.h"
+#include "support/TempFolder.h"
 #include "telemetry/WebLog.h"
 
 namespace {
@@ -43,9 +43,6 @@ std::string ReadFile(const fs::path& path) {
 class ConfigureTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        temp_ = fs::temp_directory_path() /
-                ("qv-config-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::create_directories(temp_);
         // The query log goes to the temporary folder; keep it apart per test.
         const char* old = std::getenv("TMPDIR");
         if (old != nullptr) oldTmpdir_ = old;
@@ -57,7 +54,6 @@ protected:
         } else {
             setenv("TMPDIR", oldTmpdir_.c_str(), 1);
         }
-        fs::remove_all(temp_);
     }
 
     std::function<IWebLog*()> Client() {
@@ -75,7 +71,8 @@ protected:
     }
 
     FakeMakerService service_;
-    fs::path temp_;
+    qvtest::TempFolder folder_{"qv-config-"};
+    const fs::path& temp_ = folder_.path();
     std::string oldTmpdir_;
 };
 

@@ -9,7 +9,6 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -18,6 +17,7 @@
 #include "FuntionImpl/RegistryHelpers.h"
 #include "log/ProcessLogger.h"
 #include "platform/RegistryStore.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -59,9 +59,6 @@ std::vector<std::string> Reports() {
 class RegistryStoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::random_device rd;
-        dir_ = fs::temp_directory_path() / ("qv-registry-" + std::to_string(rd()) + std::to_string(rd()));
-        fs::create_directories(dir_);
         setenv("QV_REGISTRY_DIR", dir_.c_str(), 1);
         {
             std::lock_guard<std::mutex> guard(g_reportsMutex);
@@ -72,8 +69,6 @@ protected:
     void TearDown() override {
         platform::SetRegistryReporter(nullptr);
         unsetenv("QV_REGISTRY_DIR");
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
 
     struct ToolRun {
@@ -102,7 +97,8 @@ protected:
         return std::stoi(ReadFile(rc));
     }
 
-    fs::path dir_;
+    qvtest::TempFolder folder_{"qv-registry-"};
+    const fs::path& dir_ = folder_.path();
 };
 
 TEST_F(RegistryStoreTest, KeyPathsAndValueNamesIgnoreCaseAndKeepTheFirstWritersCase) {

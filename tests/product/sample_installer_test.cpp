@@ -8,8 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
+
+#include "support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -24,12 +25,6 @@ std::string ReadText(const fs::path& path) {
 
 class SampleInstaller : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qv-sample-" + std::to_string(std::random_device{}()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     int Run(const std::string& env, const fs::path& target) {
         const std::string cmd = env + " '" + kInstaller + "' /VERYSILENT /SP- /NORESTART '/DIR=" + target.string() +
                                 "/' /LANG=german '/LOG=" + (dir_ / "setup.log").string() + "' >/dev/null 2>&1";
@@ -37,7 +32,8 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    fs::path dir_;
+    qvtest::TempFolder folder_{"qv-sample-"};
+    const fs::path& dir_ = folder_.path();
 };
 
 TEST_F(SampleInstaller, InstallsARunnableProductIntoTheGivenFolderAndLogs) {

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -15,6 +14,7 @@
 
 #include "FuntionImpl/LanguageTables.h"
 #include "FuntionImpl/SystemInfo.h"
+#include "support/TempFolder.h"
 
 namespace fs = std::filesystem;
 using namespace FuntionImpl;
@@ -165,14 +165,6 @@ TEST(SystemInfo, OsNameIsThisSystemsPrettyNameAndNeverWindows11) {
 
 class FileVersionFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("qv-sysinfo-" + std::to_string(std::random_device{}()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     std::string MakePe(const std::string& name, const std::string& options) {
         const std::string out = (dir_ / name).string();
         const std::string cmd = "python3 '" QV_SOURCE_DIR "/tests/fixtures/pe/make_pe.py' '" + out + "' " + options;
@@ -180,7 +172,8 @@ protected:
         return out;
     }
 
-    fs::path dir_;
+    qvtest::TempFolder folder_{"qv-sysinfo-"};
+    const fs::path& dir_ = folder_.path();
 };
 
 std::string ProjectVersion() {
