@@ -26,6 +26,7 @@
 #include "platform/RegistryStore.h"
 #include "support/FakeMakerService.h"
 #include "support/RecordingInstallView.h"
+#include "support/TempFolder.h"
 #include "support/TestHttpServer.h"
 #include "telemetry/UserLogReporter.h"
 #include "telemetry/WebLog.h"
@@ -92,8 +93,6 @@ inline std::ostream& operator<<(std::ostream& out, const Hit& hit) {
 class PipelineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::random_device random;
-        root_ = fs::temp_directory_path() / ("qv-pipeline-" + std::to_string(random()) + std::to_string(random()));
         fs::create_directories(root_ / "tmp");
         fs::create_directories(root_ / "registry");
         fs::create_directories(root_ / "desktop");
@@ -142,8 +141,6 @@ protected:
 
     void TearDown() override {
         analytics_.reset();
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
     }
 
     InstallPipelineOptions Options() {
@@ -256,7 +253,8 @@ protected:
         EXPECT_EQ(state_.closeConfirmKind.load(), static_cast<int>(MessageKind::CloseWithoutAsking));
     }
 
-    fs::path root_;
+    qvtest::TempFolder folder_{"qv-pipeline-"};
+    const fs::path& root_ = folder_.path();
     FakeMakerService service_;
     qvtest::TestHttpServer server_;
     std::unique_ptr<UserLogReporter> analytics_;

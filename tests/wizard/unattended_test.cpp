@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 
 #include "Common/CUnattendedInstall.h"
 #include "support/DemoEnvironment.h"
+#include "support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
@@ -30,10 +30,8 @@ struct RunResult {
 class Unattended : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("qv-silent-" + std::to_string(std::random_device{}()));
         for (const char* sub : {"home", "tmp", "registry", "opt"}) fs::create_directories(root_ / sub);
     }
-    void TearDown() override { fs::remove_all(root_); }
 
     // Runs build/Setup with a clean environment pointed at `demo`; no DISPLAY on purpose.
     RunResult Run(qvtest::DemoEnvironment* demo, const std::string& args) {
@@ -59,7 +57,8 @@ protected:
         return options;
     }
 
-    fs::path root_;
+    qvtest::TempFolder folder_{"qv-silent-"};
+    const fs::path& root_ = folder_.path();
 };
 
 TEST_F(Unattended, InstallsTheSampleProductWithoutAWindow) {
