@@ -14,33 +14,14 @@
 #include <vector>
 
 #include "log/ProcessLogger.h"
+#include "support/RecordingReporter.h"
 #include "support/TempFolder.h"
 #include "telemetry/IEventReporter.h"
 
 namespace enginetest {
 
-struct RecordedEvent {
-    std::string category, action, label;
-    bool immediate;
-};
-
-class RecordingReporter : public IEventReporter {
-public:
-    int ReportEvent(const std::string& category, const std::string& action, const std::string& label,
-                    bool immediate) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_events.push_back({category, action, label, immediate});
-        return 0;
-    }
-    std::vector<RecordedEvent> events() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_events;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<RecordedEvent> m_events;
-};
+using qvtest::RecordedEvent;
+using qvtest::RecordingReporter;
 
 // Every message of the process logger while an instance lives.
 class LogCapture {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/RecordingReporter.h"
 #include "support/TempFolder.h"
 #include "telemetry/IEventReporter.h"
 #include "ui/CControl.h"
@@ -49,33 +50,8 @@ inline std::unique_ptr<SkinUI::CSkinPackage> ComposePackage(const fs::path& dir,
     return SkinUI::CSkinPackage::OpenFolder(dir.string());
 }
 
-struct Event {
-    std::string category, action, label;
-    bool immediate = false;
-    bool operator==(const Event&) const = default;
-};
-
-inline std::ostream& operator<<(std::ostream& out, const Event& e) {
-    return out << e.category << "/" << e.action << "/" << e.label << (e.immediate ? " (at once)" : "");
-}
-
-class RecordingReporter : public IEventReporter {
-public:
-    int ReportEvent(const std::string& category, const std::string& action, const std::string& label,
-                    bool immediate) override {
-        std::lock_guard<std::mutex> guard(lock_);
-        events_.push_back({category, action, label, immediate});
-        return 0;
-    }
-    std::vector<Event> Take() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return std::exchange(events_, {});
-    }
-
-private:
-    std::mutex lock_;
-    std::vector<Event> events_;
-};
+using Event = qvtest::RecordedEvent;
+using qvtest::RecordingReporter;
 
 // The window's tree of `layout`, built as the window builds it but without a display.
 inline std::unique_ptr<SkinUI::CControlHost> BuildWindow(const SkinUI::CSkinPackage* package,
