@@ -10,6 +10,7 @@
 
 #include "platform/Process.h"
 #include "platform/Shell.h"
+#include "support/TempFolder.h"
 
 namespace {
 
@@ -19,17 +20,11 @@ namespace fs = std::filesystem;
 class FakeDesktop {
 public:
     FakeDesktop() {
-        static int counter = 0;
-        dir_ = fs::temp_directory_path() /
-               ("qv_shell_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(++counter));
-        fs::create_directories(dir_);
         if (const char* old = std::getenv("PATH")) oldPath_ = old;
         setenv("PATH", dir_.c_str(), 1);
     }
     ~FakeDesktop() {
         if (oldPath_) setenv("PATH", oldPath_->c_str(), 1);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
     void AddTool(const std::string& name, const std::string& body) {
         auto path = dir_ / name;
@@ -49,7 +44,8 @@ public:
     const fs::path& dir() const { return dir_; }
 
 private:
-    fs::path dir_;
+    qvtest::TempFolder folder_{"qv_shell_"};
+    const fs::path& dir_ = folder_.path();
     std::optional<std::string> oldPath_;
 };
 

@@ -6,6 +6,7 @@
 
 #include "ZipFixture.h"
 #include "platform/Resources.h"
+#include "support/TempFolder.h"
 #include "ui/CSkinPackage.h"
 
 using namespace SkinUI;
@@ -117,8 +118,8 @@ TEST(PackageDamage, CorruptEntriesFailToUnzipAndBrokenArchivesFailToOpen) {
 
 TEST(PackageFolder, FolderFollowsTheSameLookupRules) {
     namespace fs = std::filesystem;
-    fs::path dir = fs::temp_directory_path() / ("qv_skin_folder_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
-    fs::remove_all(dir);
+    const qvtest::TempFolder folder("qv_skin_folder_");
+    const fs::path& dir = folder.path();
     fs::create_directories(dir / "skin" / "anima");
     std::ofstream(dir / "skin" / "btn_start_now.png") << "png";
     std::ofstream(dir / "InstallMainWnd.xml") << "\xEF\xBB\xBF<Window/>";
@@ -139,7 +140,6 @@ TEST(PackageFolder, FolderFollowsTheSameLookupRules) {
     EXPECT_EQ(pkg->ReadText("empty.xml", text), PackageResult::PACKAGE_EMPTY);
     EXPECT_EQ(pkg->ReadText(".hidden", text), PackageResult::PACKAGE_NOT_FOUND);
     EXPECT_EQ(CSkinPackage::OpenFolder((dir / "nope").string()), nullptr);
-    fs::remove_all(dir);
 }
 
 TEST(PackageEmbedded, TheExecutablesOwnPackageOpensInPlace) {
