@@ -11,6 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "support/ShellCommand.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -31,13 +33,11 @@ protected:
 
     // Runs with exactly the given environment (plus PATH), so the caller's locale cannot leak in.
     static ToolRun Sysinfo(const std::string& env, const std::string& args = {}) {
-        const fs::path out = dir_ / "out.txt", err = dir_ / "err.txt";
-        const std::string cmd = "env -i PATH=/usr/bin:/bin " + env + " '" QV_SETUP_TOOL "' sysinfo " + args + " >'" +
-                                out.string() + "' 2>'" + err.string() + "'";
+        const qvtest::ShellResult result =
+            qvtest::RunShellCommand("env -i PATH=/usr/bin:/bin " + env + " '" QV_SETUP_TOOL "' sysinfo " + args, dir_);
         ToolRun run;
-        const int status = std::system(cmd.c_str());
-        run.exitCode = (status >= 0 && (status & 0x7F) == 0) ? (status >> 8) & 0xFF : -1;
-        std::ifstream in(out);
+        run.exitCode = result.exitCode;
+        std::istringstream in(result.out);
         std::string line;
         while (std::getline(in, line)) {
             auto colon = line.find(": ");
@@ -47,9 +47,7 @@ protected:
             }
             run.lines[line.substr(0, colon)] = line.substr(colon + 2);
         }
-        std::stringstream e;
-        e << std::ifstream(err).rdbuf();
-        run.stderrText = e.str();
+        run.stderrText = result.err;
         return run;
     }
 

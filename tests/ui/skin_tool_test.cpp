@@ -5,17 +5,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/ShellCommand.h"
 #include "support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
+using ToolRun = qvtest::ShellResult;
 
 class SkinTool : public ::testing::Test {
 protected:
@@ -27,20 +24,9 @@ protected:
     void Write(const std::string& rel, const std::string& text) { std::ofstream(pkg_ / rel, std::ios::binary) << text; }
 
     ToolRun Run(const std::string& args, bool useFolder = true) {
-        fs::path out = dir_.path() / "out.txt", err = dir_.path() / "err.txt";
         std::string env = useFolder ? "SETUP_SKIN_DIR='" + pkg_.string() + "' " : std::string();
-        std::string cmd = "env -i PATH=/usr/bin:/bin " + env + "'" QV_SETUP_TOOL "' skin " + args + " >'" +
-                          out.string() + "' 2>'" + err.string() + "'";
-        ToolRun run;
-        int status = std::system(cmd.c_str());
-        run.exitCode = (status >= 0 && (status & 0x7F) == 0) ? (status >> 8) & 0xFF : -1;
-        std::ifstream o(out, std::ios::binary), e(err);
-        std::stringstream so, se;
-        so << o.rdbuf();
-        se << e.rdbuf();
-        run.out = so.str();
-        run.err = se.str();
-        return run;
+        return qvtest::RunShellCommand("env -i PATH=/usr/bin:/bin " + env + "'" QV_SETUP_TOOL "' skin " + args,
+                                       dir_.path());
     }
     qvtest::TempFolder dir_{"qv_skin_tool_"};
     fs::path pkg_;

@@ -5,27 +5,18 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "Common/CUnattendedInstall.h"
 #include "support/DemoEnvironment.h"
+#include "support/ShellCommand.h"
 #include "support/TempFolder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-struct RunResult {
-    int exitCode = -1;
-    std::string out, err;
-};
+using RunResult = qvtest::ShellResult;
 
 class Unattended : public ::testing::Test {
 protected:
@@ -41,14 +32,7 @@ protected:
         if (demo != nullptr) {
             for (const auto& line : demo->EnvironmentLines()) env += " '" + line + "'";
         }
-        const std::string cmd = env + " " QV_SETUP_EXE " " + args + " > '" + (root_ / "out").string() + "' 2> '" +
-                                (root_ / "err").string() + "'";
-        const int status = std::system(cmd.c_str());
-        RunResult result;
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = ReadText(root_ / "out");
-        result.err = ReadText(root_ / "err");
-        return result;
+        return qvtest::RunShellCommand(env + " " QV_SETUP_EXE " " + args, root_);
     }
 
     static qvtest::DemoEnvironment::Options DemoOptions() {
