@@ -1,6 +1,7 @@
 // Process entry of Setup: one wizard window per desktop, created from the skin package,
 // centred, shown, and served by the message loop until something posts quit.
 
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "Common/InstallUIMainWnd.h"
 #include "FuntionImpl/RegistryHelpers.h"
 #include "log/ProcessLogger.h"
+#include "telemetry/UserLogReporter.h"
 #include "ui/x11/CSingleInstance.h"
 #include "ui/x11/X11EventLoop.h"
 
@@ -74,6 +76,10 @@ int main(int argc, char** argv) {
     mainWindow->CenterWindow();
     mainWindow->ShowWindow(true, true);
     const int code = loop->Run();
+    // Events queued right before the quit (the close button's "CloseInstallCompleteWindow")
+    // would die with the process: out of sight, give the sender a moment to deliver them.
+    mainWindow->ShowWindow(false, false);
+    UserLogReporter::Instance().WaitUntilSent(std::chrono::seconds(2));
     if (mainWindow->PipelineStarted()) {
         // Pipeline threads are never joined and may still log or touch the window: leave
         // without running static destructors under their feet.
