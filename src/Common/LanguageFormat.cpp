@@ -18,7 +18,7 @@ constexpr std::size_t kMaxFormatBytes = 4096;
 
 struct Conversion {
     std::size_t length = 0;  // bytes from the '%' to the conversion character, inclusive
-    std::string spec;        // the conversion as written, when it is acceptable
+    std::string directive;        // the conversion as written, when it is acceptable
     bool acceptable = false; // of the expected kind and bounded
 };
 
@@ -71,30 +71,30 @@ Conversion ReadConversion(std::string_view format, std::size_t pos, ArgumentKind
     if (kindMatches && bounded) {
         conv.acceptable = true;
         // Drop the length modifier: the argument handed to snprintf is a double or a char*.
-        conv.spec.assign(format.substr(pos, lengthStart - pos));
-        conv.spec.push_back(c == 'S' ? 's' : c);
+        conv.directive.assign(format.substr(pos, lengthStart - pos));
+        conv.directive.push_back(c == 'S' ? 's' : c);
     }
     return conv;
 }
 
-std::string RenderNumber(const std::string& spec, double value) {
+std::string RenderNumber(const std::string& directive, double value) {
     char buffer[256];
-    int n = std::snprintf(buffer, sizeof buffer, spec.c_str(), value);
+    int n = std::snprintf(buffer, sizeof buffer, directive.c_str(), value);
     if (n < 0) return {};
     return std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
 }
 
-std::string RenderText(const std::string& spec, std::string_view text) {
+std::string RenderText(const std::string& directive, std::string_view text) {
     const std::string arg(text);
-    int n = std::snprintf(nullptr, 0, spec.c_str(), arg.c_str());
+    int n = std::snprintf(nullptr, 0, directive.c_str(), arg.c_str());
     if (n < 0) return arg;
     std::string out(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(out.data(), out.size(), spec.c_str(), arg.c_str());
+    std::snprintf(out.data(), out.size(), directive.c_str(), arg.c_str());
     out.resize(static_cast<std::size_t>(n));
     return out;
 }
 
-// One walk over the text; `render` gets the accepted conversion's spec, or nullopt for
+// One walk over the text; `render` gets the accepted conversion's directive, or nullopt for
 // the plain rendering.
 template <typename Render>
 std::string FillOne(std::string_view format, ArgumentKind kind, Render render) {
@@ -114,7 +114,7 @@ std::string FillOne(std::string_view format, ArgumentKind kind, Render render) {
         }
         Conversion conv = ReadConversion(format, i, kind);
         if (!filled) {
-            out += conv.acceptable ? render(std::optional<std::string>(conv.spec)) : render(std::nullopt);
+            out += conv.acceptable ? render(std::optional<std::string>(conv.directive)) : render(std::nullopt);
             filled = true;
         } else {
             out.append(format.substr(i, conv.length));
@@ -127,8 +127,8 @@ std::string FillOne(std::string_view format, ArgumentKind kind, Render render) {
 std::string FillNumber(std::string_view format, double value, const char* plainSpec) {
     // Infinite and NaN render as printf renders them; nothing here depends on the value's size
     // beyond "%f" of a huge number, which the buffer of RenderNumber cuts.
-    return FillOne(format, ArgumentKind::ARG_NUMBER, [&](const std::optional<std::string>& spec) {
-        return RenderNumber(spec ? *spec : std::string(plainSpec), value);
+    return FillOne(format, ArgumentKind::ARG_NUMBER, [&](const std::optional<std::string>& directive) {
+        return RenderNumber(directive ? *directive : std::string(plainSpec), value);
     });
 }
 
@@ -141,7 +141,7 @@ std::string FormatSpaceFreeText(std::string_view format, double gigabytes) {
 }
 
 std::string FormatSpaceNeedText(std::string_view format, std::string_view productSize) {
-    return FillOne(format, ArgumentKind::ARG_TEXT, [&](const std::optional<std::string>& spec) {
-        return spec ? RenderText(*spec, productSize) : std::string(productSize);
+    return FillOne(format, ArgumentKind::ARG_TEXT, [&](const std::optional<std::string>& directive) {
+        return directive ? RenderText(*directive, productSize) : std::string(productSize);
     });
 }
