@@ -224,7 +224,9 @@ TEST_F(DebianSignedTest, EveryDamagedCopyIsRefused) {
             WriteBytes(copy, d.bytes);
             const platform::TrustResult result = verifier.VerifyFile(copy.string());
             EXPECT_NE(result.status, platform::TRUST_STATUS_OK);
-            if (d.status != 0) EXPECT_EQ(result.status, d.status);
+            if (d.status != 0) {
+                EXPECT_EQ(result.status, d.status);
+            }
             EXPECT_TRUE(result.signers.empty());
         }
         EXPECT_EQ(verifier.VerifyFile((*files_ / g.file).string()).status, platform::TRUST_STATUS_OK);
