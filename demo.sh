@@ -5,7 +5,10 @@
 #   ./demo.sh              with a display: opens the wizard for you to click through;
 #                          without one: starts Xvfb and clicks through it itself
 #   DEMO_HEADLESS=1 ./demo.sh   always the unattended click-through on a private Xvfb
-#   DEMO_SETUP=/usr/bin/Setup ./demo.sh   the Setup of the installed .deb instead of build/Setup
+#   DEMO_SETUP=/usr/bin/Setup ./demo.sh   the Setup of the installed .deb instead of build/demo/Setup
+#
+# build/demo/Setup is Setup pinned to the sample product's signing certificate (made once
+# per build tree in build/sample-signing/): it runs only installers that key signed.
 #
 # Everything lands in demo-out/: screenshots of every stage, Setup's output, the analytics
 # funnel the service received. It exits 0 only when the installed product really runs.
@@ -13,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
-SETUP=${DEMO_SETUP:-$ROOT/build/Setup}
+SETUP=${DEMO_SETUP:-$ROOT/build/demo/Setup}
 
 echo "== setting up (packages, build) =="
 tools/setup.sh >/dev/null

@@ -6,6 +6,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
+#include <openssl/pem.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -103,8 +105,44 @@ struct BioFree { void operator()(BIO* p) const { BIO_free(p); } };
 struct SigFree { void operator()(X509_SIG* p) const { X509_SIG_free(p); } };
 struct MdCtxFree { void operator()(EVP_MD_CTX* p) const { EVP_MD_CTX_free(p); } };
 struct ObjFree { void operator()(ASN1_OBJECT* p) const { ASN1_OBJECT_free(p); } };
+struct X509Free { void operator()(X509* p) const { X509_free(p); } };
+struct X509StackFree { void operator()(STACK_OF(X509)* p) const { sk_X509_pop_free(p, X509_free); } };
+using CertificateStack = std::unique_ptr<STACK_OF(X509), X509StackFree>;
 
-TrustResult Status(std::uint32_t status, std::uint32_t lastError = 0) { return TrustResult{status, lastError}; }
+constexpr std::size_t kMaxCertificateFileBytes = 1u << 20;
+
+TrustResult Status(std::uint32_t status, std::uint32_t lastError = 0) { return TrustResult{status, lastError, {}}; }
+
+// What one verification looks at beyond the file itself.
+struct Context {
+    STACK_OF(X509)* extra;  // certificates handed in; never null
+    const std::vector<std::string>& pins;
+};
+
+std::string Fingerprint(const X509* cert) {
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    if (cert == nullptr || X509_digest(cert, EVP_sha256(), digest.data(), &length) != 1) return {};
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        text += kHex[digest[i] >> 4];
+        text += kHex[digest[i] & 0x0F];
+    }
+    return text;
+}
+
+// The verdict on an intact signature: accepted unless pins are set and none names a signer.
+TrustResult Intact(std::vector<std::string> signers, const Context& context) {
+    TrustResult result{TRUST_STATUS_OK, 0, std::move(signers)};
+    if (!context.pins.empty()) {
+        const bool pinned = std::any_of(result.signers.begin(), result.signers.end(), [&](const std::string& signer) {
+            return !signer.empty() && std::find(context.pins.begin(), context.pins.end(), signer) != context.pins.end();
+        });
+        if (!pinned) result.status = CERT_E_UNTRUSTEDROOT;
+    }
+    return result;
+}
 
 // A read-only BIO over [position, end) of a ByteSource (defined below).
 struct RangeState {
@@ -180,7 +218,7 @@ bool ReadElement(const unsigned char*& p, long available, long& length, int& tag
     return true;
 }
 
-TrustResult VerifyAuthenticode(ByteSource& source, const PeLayout& layout) {
+TrustResult VerifyAuthenticode(ByteSource& source, const PeLayout& layout, const Context& context) {
     if (layout.certTableOffset == 0 && layout.certTableSize == 0) {
         return Status(TRUST_E_NOSIGNATURE, TRUST_E_NOSIGNATURE);
     }
@@ -258,6 +296,21 @@ TrustResult VerifyAuthenticode(ByteSource& source, const PeLayout& layout) {
     unsigned int hashLength = 0;
     if (EVP_DigestFinal_ex(ctx.get(), imageHash.data(), &hashLength) != 1) return Status(CRYPT_E_FILE_ERROR);
 
+    // The signer's certificate, from the ones handed in or the ones the signature carries.
+    std::vector<std::string> signers;
+    {
+        STACK_OF(X509)* found = PKCS7_get0_signers(pkcs7.get(), context.extra, 0);
+        if (found == nullptr) {
+            const unsigned long error = ERR_peek_last_error();
+            return Status(ERR_GET_LIB(error) == ERR_LIB_PKCS7 &&
+                                  ERR_GET_REASON(error) == PKCS7_R_SIGNER_CERTIFICATE_NOT_FOUND
+                              ? TRUST_E_NO_SIGNER_CERT
+                              : CRYPT_E_ASN1_BADTAG);
+        }
+        for (int i = 0; i < sk_X509_num(found); ++i) signers.push_back(Fingerprint(sk_X509_value(found, i)));
+        sk_X509_free(found);
+    }
+
     // Hash-only: the signer's certificate is not chained to any root (PKCS7_NOVERIFY); the
     // signature over the content and its signed attributes must hold.
     // The content goes in through our own BIO type: PKCS7_verify copies a memory BIO into
@@ -269,14 +322,14 @@ TrustResult VerifyAuthenticode(ByteSource& source, const PeLayout& layout) {
     if (!content) return Status(CRYPT_E_FILE_ERROR);
     BIO_set_data(content.get(), &state);
     const int verified =
-        PKCS7_verify(pkcs7.get(), nullptr, nullptr, content.get(), nullptr, PKCS7_BINARY | PKCS7_NOVERIFY);
+        PKCS7_verify(pkcs7.get(), context.extra, nullptr, content.get(), nullptr, PKCS7_BINARY | PKCS7_NOVERIFY);
     BIO_set_data(content.get(), nullptr);
     if (verified != 1) return Status(NTE_BAD_SIGNATURE);
     if (static_cast<unsigned int>(ASN1_STRING_length(signedDigest)) != hashLength ||
         std::memcmp(ASN1_STRING_get0_data(signedDigest), imageHash.data(), hashLength) != 0) {
         return Status(TRUST_E_BAD_DIGEST);
     }
-    return Status(TRUST_STATUS_OK);
+    return Intact(std::move(signers), context);
 }
 
 // ---- Appended CMS signature -----------------------------------------------------------
@@ -322,7 +375,7 @@ const BIO_METHOD* RangeMethod() {
     return method;
 }
 
-TrustResult VerifyAppendedCms(ByteSource& source) {
+TrustResult VerifyAppendedCms(ByteSource& source, const Context& context) {
     const std::uint64_t size = source.size();
     std::array<std::uint8_t, kTrailerBytes> trailer{};
     if (!source.read(size - kMagicBytes - kTrailerBytes, trailer.data(), trailer.size())) return Status(CRYPT_E_FILE_ERROR);
@@ -341,6 +394,19 @@ TrustResult VerifyAppendedCms(ByteSource& source) {
         CMS_is_detached(cms.get()) != 1) {
         return Status(CRYPT_E_ASN1_BADTAG);
     }
+    // Each signer's certificate, from the ones handed in or the ones the signature carries.
+    // Kernel modules carry none: without it the signature cannot be checked at all, which is
+    // worth telling apart from a broken one.
+    STACK_OF(CMS_SignerInfo)* infos = CMS_get0_SignerInfos(cms.get());
+    if (infos == nullptr || sk_CMS_SignerInfo_num(infos) <= 0) return Status(CRYPT_E_ASN1_BADTAG);
+    if (CMS_set1_signers_certs(cms.get(), context.extra, 0) < 0) return Status(CRYPT_E_ASN1_BADTAG);
+    std::vector<std::string> signers;
+    for (int i = 0; i < sk_CMS_SignerInfo_num(infos); ++i) {
+        X509* signer = nullptr;
+        CMS_SignerInfo_get0_algs(sk_CMS_SignerInfo_value(infos, i), nullptr, &signer, nullptr, nullptr);
+        if (signer == nullptr) return Status(TRUST_E_NO_SIGNER_CERT);
+        signers.push_back(Fingerprint(signer));
+    }
     const BIO_METHOD* method = RangeMethod();
     if (method == nullptr) return Status(CRYPT_E_FILE_ERROR);
     RangeState state{&source, 0, contentEnd, false};
@@ -349,7 +415,7 @@ TrustResult VerifyAppendedCms(ByteSource& source) {
     BIO_set_data(content.get(), &state);
     // Hash-only, like the Authenticode check: any signer whose signature over this content
     // is intact is accepted; no chain is built (CMS_NO_SIGNER_CERT_VERIFY).
-    const int verified = CMS_verify(cms.get(), nullptr, nullptr, content.get(), nullptr,
+    const int verified = CMS_verify(cms.get(), context.extra, nullptr, content.get(), nullptr,
                                     CMS_BINARY | CMS_NO_SIGNER_CERT_VERIFY);
     BIO_set_data(content.get(), nullptr);
     if (state.failed) return Status(CRYPT_E_FILE_ERROR);
@@ -360,7 +426,7 @@ TrustResult VerifyAppendedCms(ByteSource& source) {
         }
         return Status(NTE_BAD_SIGNATURE);
     }
-    return Status(TRUST_STATUS_OK);
+    return Intact(std::move(signers), context);
 }
 
 bool HasAppendedSignatureMagic(ByteSource& source) {
@@ -370,12 +436,27 @@ bool HasAppendedSignatureMagic(ByteSource& source) {
            std::memcmp(tail.data(), kModuleSignatureMagic, kMagicBytes) == 0;
 }
 
-TrustResult Verify(ByteSource& source) {
+CertificateStack ParseCertificates(const std::vector<std::string>& ders) {
+    CertificateStack stack(sk_X509_new_null());
+    if (!stack) return stack;
+    for (const std::string& der : ders) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
+        std::unique_ptr<X509, X509Free> cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+        if (cert && sk_X509_push(stack.get(), cert.get()) > 0) cert.release();
+    }
+    return stack;
+}
+
+TrustResult Verify(ByteSource& source, const std::vector<std::string>& extraCertificates,
+                   const std::vector<std::string>& pins) {
+    CertificateStack extra = ParseCertificates(extraCertificates);
+    if (!extra) return Status(CRYPT_E_FILE_ERROR);
+    const Context context{extra.get(), pins};
     TrustResult result;
     if (const auto layout = ReadPeLayout(source)) {
-        result = VerifyAuthenticode(source, *layout);
+        result = VerifyAuthenticode(source, *layout, context);
     } else if (HasAppendedSignatureMagic(source)) {
-        result = VerifyAppendedCms(source);
+        result = VerifyAppendedCms(source, context);
     } else {
         result = Status(TRUST_E_NOSIGNATURE, TRUST_E_SUBJECT_FORM_UNKNOWN);
     }
@@ -386,15 +467,72 @@ TrustResult Verify(ByteSource& source) {
 
 }  // namespace
 
+std::optional<std::string> TrustVerifier::NormaliseFingerprint(std::string_view text) {
+    std::string digits;
+    for (const char c : text) {
+        if (c == ':') continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c)) || digits.size() == 64) return std::nullopt;
+        digits += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (digits.size() != 64) return std::nullopt;
+    return digits;
+}
+
+bool TrustVerifier::AddSignerCertificates(const std::string& path, std::string& error) {
+    FileSource source;
+    if (!source.open(path)) {
+        error = "cannot read " + path;
+        return false;
+    }
+    if (source.size() == 0 || source.size() > kMaxCertificateFileBytes) {
+        error = path + " is empty or too large for a certificate file";
+        return false;
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(source.size()));
+    if (!source.read(0, bytes.data(), bytes.size())) {
+        error = "cannot read " + path;
+        return false;
+    }
+    std::vector<std::string> found;
+    auto keep = [&found](X509* cert) {
+        unsigned char* der = nullptr;
+        const int length = i2d_X509(cert, &der);
+        if (length > 0) found.emplace_back(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length));
+        OPENSSL_free(der);
+    };
+    std::unique_ptr<BIO, BioFree> pem(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+    while (pem && found.size() <= kMaxExtraCertificates) {
+        std::unique_ptr<X509, X509Free> cert(PEM_read_bio_X509(pem.get(), nullptr, nullptr, nullptr));
+        if (!cert) break;
+        keep(cert.get());
+    }
+    if (found.empty()) {
+        const unsigned char* p = bytes.data();
+        std::unique_ptr<X509, X509Free> cert(d2i_X509(nullptr, &p, static_cast<long>(bytes.size())));
+        if (cert) keep(cert.get());
+    }
+    ERR_clear_error();
+    if (found.empty()) {
+        error = path + " holds no certificate (PEM or DER)";
+        return false;
+    }
+    if (found.size() > kMaxExtraCertificates) {
+        error = path + " holds more than " + std::to_string(kMaxExtraCertificates) + " certificates";
+        return false;
+    }
+    extraCertificates_.insert(extraCertificates_.end(), found.begin(), found.end());
+    return true;
+}
+
 TrustResult TrustVerifier::VerifyFile(const std::string& path) const {
     FileSource source;
     if (!source.open(path)) return Status(TRUST_E_NOSIGNATURE, CRYPT_E_FILE_ERROR);
-    return Verify(source);
+    return Verify(source, extraCertificates_, pins_);
 }
 
 TrustResult TrustVerifier::VerifyBytes(std::span<const std::uint8_t> data) const {
     MemorySource source(data);
-    return Verify(source);
+    return Verify(source, extraCertificates_, pins_);
 }
 
 }  // namespace platform

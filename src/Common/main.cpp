@@ -13,6 +13,7 @@
 #include "Common/CUnattendedInstall.h"
 #include "Common/InstallUIMainWnd.h"
 #include "FuntionImpl/RegistryHelpers.h"
+#include "FuntionImpl/VerifySignature.h"
 #include "log/ProcessLogger.h"
 #include "telemetry/UserLogReporter.h"
 #include "ui/x11/CSingleInstance.h"
@@ -25,9 +26,23 @@ constexpr std::uint32_t kMainWindowStyle = 0x800A0000;
 constexpr int kCreateWidth = 600;
 constexpr int kCreateHeight = 400;
 
+// The maker's signing certificates, fixed when this program was built (the build checked
+// every entry); nothing read at run time can add one.
+#ifndef QV_TRUSTED_SIGNERS
+#define QV_TRUSTED_SIGNERS ""
+#endif
+constexpr const char* kTrustedSigners = QV_TRUSTED_SIGNERS;
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::vector<std::string> signers;
+    if (!FuntionImpl::ParseSignerList(kTrustedSigners, signers)) {
+        std::fprintf(stderr, "Setup: the pinned signer list it was built with is damaged\n");
+        return 1;
+    }
+    FuntionImpl::SetTrustedSigners(signers);
+
     // "debug" (exactly, as the only argument) turns on the console diagnostics; standard
     // output is the console already.
     if (argc == 2 && std::strcmp(argv[1], "debug") == 0) qvlog::SetConsoleDiagnostics(true);

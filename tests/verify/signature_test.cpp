@@ -1,19 +1,21 @@
 // Embedded signatures, checked hash-only, on fixtures signed at test time with a
 // throw-away certificate: Authenticode PE images (signed by osslsigncode, whose own
 // verdict every PE result must agree with) and shell installers with an appended CMS
-// signature.
+// signature; pinned signers, and a module-layout signature that carries no certificate.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "FuntionImpl/VerifySignature.h"
 #include "engine/EngineTestSupport.h"
 #include "platform/TrustVerifier.h"
+#include "support/ShellCommand.h"
 
 namespace {
 
@@ -141,6 +143,112 @@ TEST_F(SignatureTest, LogLineCarriesSignedStatusAndMessage) {
     EXPECT_TRUE(log.has(" VerifyEmbeddedSignature result is -2146762496, The file \"" + unsignedPe + "\" is not signed."));
     EXPECT_TRUE(log.has(" VerifyEmbeddedSignature result is -2146762496, An unknown error occurred trying to verify "
                         "the signature of the \"" + missing + "\" file."));
+}
+
+// The certificate's fingerprint as openssl prints it, in the form signers are named by.
+std::string OpensslFingerprint(const std::string& certPath) {
+    const auto run = qvtest::RunShellCommand("openssl x509 -noout -fingerprint -sha256 -in " + Quote(certPath));
+    std::string text = run.out.substr(run.out.find('=') + 1);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    const auto fingerprint = platform::TrustVerifier::NormaliseFingerprint(text);
+    EXPECT_TRUE(fingerprint.has_value()) << run.out;
+    return fingerprint.value_or("");
+}
+
+TEST_F(SignatureTest, PinnedVerifierAcceptsOnlyItsSignersAndNamesTheOthers) {
+    const std::string signer = OpensslFingerprint(Fixture("cert.pem"));
+    const std::string other = OpensslFingerprint(Fixture("other-cert.pem"));
+    ASSERT_NE(signer, other);
+    struct Pinning {
+        std::vector<std::string> pins;
+        std::uint32_t status;
+    } const pinnings[] = {
+        {{}, platform::TRUST_STATUS_OK},
+        {{signer}, platform::TRUST_STATUS_OK},
+        {{other, signer}, platform::TRUST_STATUS_OK},
+        {{other}, platform::CERT_E_UNTRUSTEDROOT},
+    };
+    for (const char* file : {"signed-sha256.exe", "signed64.exe", "installer-signed.sh"}) {
+        for (const Pinning& pinning : pinnings) {
+            SCOPED_TRACE(std::string(file) + " pinned to " + ::testing::PrintToString(pinning.pins));
+            platform::TrustVerifier verifier;
+            verifier.PinSigners(pinning.pins);
+            const platform::TrustResult result = verifier.VerifyFile(Fixture(file));
+            EXPECT_EQ(result.status, pinning.status);
+            EXPECT_EQ(result.signers, std::vector<std::string>{signer}) << "the signer is named, refused or not";
+        }
+    }
+    // A pin never makes a damaged file look better, nor hides what is wrong with it.
+    platform::TrustVerifier pinned;
+    pinned.PinSigners({signer});
+    EXPECT_EQ(pinned.VerifyFile(Fixture("tampered-code.exe")).status, platform::TRUST_E_BAD_DIGEST);
+    EXPECT_TRUE(pinned.VerifyFile(Fixture("tampered-code.exe")).signers.empty());
+    EXPECT_EQ(pinned.VerifyFile(Fixture("unsigned.exe")).status, platform::TRUST_E_NOSIGNATURE);
+    EXPECT_EQ(FuntionImpl::TrustStatusMessage("f", platform::CERT_E_UNTRUSTEDROOT, 0),
+              "The file \"f\" is signed by an untrusted signer.");
+}
+
+TEST_F(SignatureTest, SignatureWithoutItsCertificateVerifiesOnlyWithTheRightOneGiven) {
+    const std::string module = Fixture("module-nocert.ko");
+    std::string error;
+    {
+        platform::TrustVerifier verifier;
+        EXPECT_EQ(verifier.VerifyFile(module).status, platform::TRUST_E_NO_SIGNER_CERT);
+        std::int32_t status = 0;
+        std::string message;
+        EXPECT_FALSE(FuntionImpl::VerifyEmbeddedSignature(module, status, message));
+        EXPECT_EQ(message, "The file \"" + module + "\" is signed, signer certificate not included.");
+    }
+    {
+        platform::TrustVerifier wrong;
+        ASSERT_TRUE(wrong.AddSignerCertificates(Fixture("other-cert.pem"), error)) << error;
+        EXPECT_EQ(wrong.VerifyFile(module).status, platform::TRUST_E_NO_SIGNER_CERT);
+    }
+    platform::TrustVerifier given;
+    ASSERT_TRUE(given.AddSignerCertificates(Fixture("cert.pem"), error)) << error;
+    const platform::TrustResult result = given.VerifyFile(module);
+    EXPECT_EQ(result.status, platform::TRUST_STATUS_OK);
+    EXPECT_EQ(result.signers, std::vector<std::string>{OpensslFingerprint(Fixture("cert.pem"))});
+    EXPECT_EQ(given.VerifyFile(Fixture("module-nocert-tampered.ko")).status, platform::TRUST_E_BAD_DIGEST);
+    given.PinSigners({OpensslFingerprint(Fixture("other-cert.pem"))});
+    EXPECT_EQ(given.VerifyFile(module).status, platform::CERT_E_UNTRUSTEDROOT);
+}
+
+TEST_F(SignatureTest, FingerprintTextsAndCertificateFiles) {
+    const std::string hex(64, 'a');
+    std::string colons;
+    for (int i = 0; i < 32; ++i) colons += std::string(i ? ":" : "") + "AB";
+    struct Text {
+        std::string text;
+        std::optional<std::string> normalised;
+    } const texts[] = {
+        {hex, hex},
+        {colons, [] { std::string s; for (int i = 0; i < 32; ++i) s += "ab"; return s; }()},
+        {hex.substr(1), std::nullopt},
+        {hex + "a", std::nullopt},
+        {hex.substr(1) + "g", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Text& t : texts) EXPECT_EQ(platform::TrustVerifier::NormaliseFingerprint(t.text), t.normalised) << t.text;
+
+    std::vector<std::string> list;
+    EXPECT_TRUE(FuntionImpl::ParseSignerList(" " + colons + " ;" + hex + ";", list));
+    EXPECT_EQ(list.size(), 2u);
+    EXPECT_TRUE(FuntionImpl::ParseSignerList("", list));
+    EXPECT_TRUE(list.empty());
+    EXPECT_FALSE(FuntionImpl::ParseSignerList(hex + ";not-a-fingerprint", list));
+
+    platform::TrustVerifier verifier;
+    std::string error;
+    EXPECT_FALSE(verifier.AddSignerCertificates(Fixture("no-such.pem"), error));
+    EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
+    EXPECT_FALSE(verifier.AddSignerCertificates(Fixture("plain.txt"), error));
+    EXPECT_NE(error.find("holds no certificate"), std::string::npos) << error;
+    // A DER certificate is read as well as a PEM one.
+    ASSERT_EQ(RunShell("openssl x509 -in " + Quote(Fixture("cert.pem")) + " -outform DER -out " +
+                       Quote(Fixture("cert.der"))), 0);
+    EXPECT_TRUE(verifier.AddSignerCertificates(Fixture("cert.der"), error)) << error;
+    EXPECT_EQ(verifier.VerifyFile(Fixture("module-nocert.ko")).status, platform::TRUST_STATUS_OK);
 }
 
 TEST(SignatureMessageTest, TableOfStatusesAndLongPaths) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -97,10 +98,67 @@ TEST_F(VerifyCliTest, FailuresExitWithOne) {
     EXPECT_EQ(r.exit, 0) << r.out;
 }
 
+std::string FingerprintOf(const TempDir& dir, const std::string& cert) {
+    const std::string out = dir.file("fingerprint.txt");
+    EXPECT_EQ(std::system(("openssl x509 -noout -fingerprint -sha256 -in '" + cert + "' > '" + out + "'").c_str()), 0);
+    std::string hex;
+    const std::string text = ReadFile(out);
+    for (std::size_t i = text.find('=') + 1; i < text.size(); ++i) {
+        if (std::isxdigit(static_cast<unsigned char>(text[i]))) hex += static_cast<char>(std::tolower(text[i]));
+    }
+    return hex;
+}
+
+TEST_F(VerifyCliTest, EveryVerdictNamesTheSignerAndPinsDecide) {
+    const std::string signer = FingerprintOf(*dir_, dir_->file("cert.pem"));
+    const std::string other = FingerprintOf(*dir_, dir_->file("other-cert.pem"));
+    const std::string file = dir_->file("installer-signed.sh");
+
+    Outcome r = Tool(*dir_, "--print-signer '" + file + "'");
+    EXPECT_EQ(r.exit, 0) << r.out;
+    EXPECT_EQ(r.out, signer + "\n");
+
+    // Pins as openssl prints fingerprints (colons, upper case) work as well as plain hex.
+    std::string printed;
+    for (std::size_t i = 0; i < signer.size(); i += 2) {
+        printed += (i ? ":" : "") + signer.substr(i, 2);
+    }
+    for (char& c : printed) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    r = Tool(*dir_, "'" + file + "' --signer-sha256 " + other + " --signer-sha256 " + printed);
+    EXPECT_EQ(r.exit, 0) << r.out;
+    EXPECT_NE(r.out.find("signer_sha256: " + signer + "\n"), std::string::npos) << r.out;
+
+    r = Tool(*dir_, "'" + file + "' --signer-sha256 " + other);
+    EXPECT_EQ(r.exit, 1) << r.out;
+    EXPECT_NE(r.out.find("signature_message: The file \"" + file + "\" is signed by an untrusted signer.\n"),
+              std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("signer_sha256: " + signer + "\n"), std::string::npos) << r.out;
+
+    // No verified signature, no signer: said so, and --print-signer prints nothing, writes nothing.
+    r = Tool(*dir_, "'" + dir_->file("tampered-code.exe") + "'");
+    EXPECT_NE(r.out.find("signer_sha256: none\n"), std::string::npos) << r.out;
+    const std::string unsignedFile = dir_->file("unsigned64.exe");
+    r = Tool(*dir_, "--print-signer '" + unsignedFile + "'");
+    EXPECT_EQ(r.exit, 1) << r.out;
+    EXPECT_EQ(r.out, "setup-tool verify: The file \"" + unsignedFile + "\" is not signed.\n");
+    EXPECT_FALSE(std::filesystem::exists(unsignedFile + ".db"));
+
+    // A signature without its certificate verifies with the certificate given.
+    r = Tool(*dir_, "'" + dir_->file("module-nocert.ko") + "'");
+    EXPECT_EQ(r.exit, 1) << r.out;
+    EXPECT_NE(r.out.find("is signed, signer certificate not included.\n"), std::string::npos) << r.out;
+    r = Tool(*dir_, "--print-signer '" + dir_->file("module-nocert.ko") + "' --signer-cert '" + dir_->file("cert.pem") + "'");
+    EXPECT_EQ(r.exit, 0) << r.out;
+    EXPECT_EQ(r.out, signer + "\n");
+}
+
 TEST_F(VerifyCliTest, UsageErrorsExitWithTwo) {
     const std::string file = dir_->file("signed-sha1.exe");
     for (const std::string& args : {std::string(""), "'" + file + "' --md5", "'" + file + "' --bogus",
-                                   "'" + file + "' '" + file + "'", std::string("--version 1")}) {
+                                   "'" + file + "' '" + file + "'", std::string("--version 1"),
+                                   "'" + file + "' --signer-sha256 abc", "'" + file + "' --signer-sha256",
+                                   "'" + file + "' --signer-cert '" + dir_->file("plain.txt") + "'",
+                                   "--print-signer '" + file + "' --md5 00", std::string("--print-signer")}) {
         SCOPED_TRACE(args);
         const Outcome r = Tool(*dir_, args);
         EXPECT_EQ(r.exit, 2) << r.out;

@@ -7,7 +7,8 @@
 #   make_installer.sh PRODUCT_BINARY OUT [--version V] [--key KEY.pem --cert CERT.pem]
 #                     [--unsigned] [--delay SECONDS] [--fail]
 #
-# Without --key/--cert a throw-away key pair is made next to OUT. The installer accepts
+# Without --key/--cert it signs with a throw-away key pair (the build passes the build
+# tree's own key, build/sample-signing/, which the demo's Setup pins). The installer accepts
 # the Inno Setup switches it is run with (/VERYSILENT /SP- /NORESTART /DIR=... /LANG=...
 # /LOG=...); --delay and --fail (or QV_SAMPLE_INSTALL_DELAY / QV_SAMPLE_INSTALL_FAIL in
 # its environment) make it slow or make it fail, for tests.
