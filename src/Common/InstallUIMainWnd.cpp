@@ -181,6 +181,11 @@ void InstallUIMainWnd::SettleConfiguration() {
 
 void InstallUIMainWnd::SettleBeforeClosing() {
     if (settled_) return;
+    // Leaving is what the user asks for now: an install clicked meanwhile does not start.
+    if (installPending_) {
+        installPending_ = false;
+        if (installBtn_) installBtn_->SetEnabled(true);
+    }
     SettleConfiguration();
     // The close event is sent at once; let the start events reach the collector before it.
     UserLogReporter::Instance().WaitUntilSent(std::chrono::seconds(1));

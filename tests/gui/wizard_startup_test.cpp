@@ -147,6 +147,8 @@ TEST_F(WizardStartup, UnreachableServiceGivesThreeAttemptsAndTheSkinConfiguratio
     auto run = Start();
     std::string window = StartAndWait(*run);
     ASSERT_FALSE(window.empty());
+    // The window does not wait for the configuration; the attempts end soon after.
+    ASSERT_TRUE(run->WaitForOutput(" Configure Load From File! ", 15s)) << run->Output();
     // Three attempts of the web-service query, each logged (the client itself asks up to
     // three times per attempt).
     const std::string queries = ReadFile(sandbox.Temp() / "QV_GetDownloaderInfo.log");
@@ -196,8 +198,9 @@ TEST_F(WizardStartup, JapaneseUserGetsSimplifiedChineseFromTheShippedSkin) {
 }
 
 TEST_F(WizardStartup, SlowServiceWindowAtOnceThenTheServicesProductAndOneChannelOnEveryHit) {
-    // The configuration query answers only after 3 s.
-    service.SetHangLimit(3s);
+    // The configuration query answers only once the test has looked at the window (a few
+    // seconds; the first try of the query gives up after 6 s, the window's wait after 10 s).
+    service.SetHangLimit(60s);
     service.SetBehaviour(Endpoint::QueryDownloader, FakeMakerService::Behaviour::Hang);
     auto run = Start({"LANG=zh_CN.UTF-8", "LC_ALL=", "LC_MESSAGES="});
     std::string window = StartAndWait(*run);
@@ -214,6 +217,9 @@ TEST_F(WizardStartup, SlowServiceWindowAtOnceThenTheServicesProductAndOneChannel
     const std::string nameBefore = PixelsOf(window, *name, scratch);
     const std::string connectingBefore = PixelsOf(window, *connecting, scratch);
     ASSERT_FALSE(nameBefore.empty());
+    ASSERT_EQ(run->Output().find(" Configure Load From"), std::string::npos) << "settled before the service answered";
+    service.SetBehaviour(Endpoint::QueryDownloader, FakeMakerService::Behaviour::Answer);
+    service.ReleaseHangs();
 
     // Then the service's product ("Quorvane Studio") replaces the skin's name, and the
     // connecting line goes.
@@ -269,7 +275,7 @@ TEST_F(WizardStartup, ScreenResolutionIsTheWholeScreenNotTheWorkArea) {
                             " xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA '0, 0, 1024, 700'"),
               0);
     auto run = Start({"DISPLAY=" + screen.Display()});
-    ASSERT_TRUE(qvtest::WaitForHit(service, "Download / 1.Launch / ", 20s)) << run->Output();
+    ASSERT_TRUE(qvtest::WaitForHit(service, "Download / 1.Launch / ", 60s)) << run->Output();
     auto hits = qvtest::Hits(service);
     EXPECT_NE(Position(hits, "PC / SysScreenResolution / 1024*768"), -1) << ::testing::PrintToString(hits);
     EXPECT_NE(run->Output().find(" Screen: 1024*768, "), std::string::npos);
