@@ -251,12 +251,16 @@ int CConfigure::loadFromControls(const ControlTextLookup& controlText) {
     return 1;
 }
 
-int CConfigure::loadConfiguration(const ControlTextLookup& controlText) {
+bool CConfigure::loadFromService() {
     for (int attempt = 0; attempt < kServiceAttempts && loadState != CONFIG_LOADED; ++attempt) {
         getDownloaderInfo();
         parseDownloaderInfo();
     }
-    if (loadState != CONFIG_LOADED) loadFromControls(controlText);
+    return loadState == CONFIG_LOADED;
+}
+
+int CConfigure::loadConfiguration(const ControlTextLookup& controlText) {
+    if (!loadFromService()) loadFromControls(controlText);
     return loadSource;
 }
 

@@ -40,8 +40,10 @@ public:
     int loadFromControls(const ControlTextLookup& controlText);
     // Writes the configuration to the process log. Returns 1.
     int printContent() const;
-    // The main window's order: up to kServiceAttempts service queries, each followed by
-    // parsing its reply, stopping once loaded; then the labels. Returns the load source.
+    // Up to kServiceAttempts service queries, each followed by parsing its reply, stopping
+    // once loaded. True when the service's configuration is loaded.
+    bool loadFromService();
+    // The main window's order: loadFromService, then the labels. Returns the load source.
     int loadConfiguration(const ControlTextLookup& controlText);
     // The lines printContent writes, in order.
     std::vector<std::string> ContentLines() const;

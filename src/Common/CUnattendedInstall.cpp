@@ -1,15 +1,18 @@
 #include "Common/CUnattendedInstall.h"
 
 #include <chrono>
+#include <memory>
 #include <cstdio>
 #include <optional>
 
 #include "CConfigure.h"
+#include "Common/CConfigurationLoader.h"
 #include "Common/CConsoleInstallView.h"
 #include "Common/CInstallPipeline.h"
 #include "Common/CLanguageSelector.h"
 #include "Common/CLanguageTexts.h"
 #include "Common/InstallPaths.h"
+#include "Common/LaunchEvents.h"
 #include "Common/WizardState.h"
 #include "FuntionImpl/PreInstallChecks.h"
 #include "log/ProcessLogger.h"
@@ -17,9 +20,11 @@
 #include "platform/RegistryStore.h"
 #include "platform/SystemFacts.h"
 #include "telemetry/UserLogReporter.h"
+#include "ui/CCheckBox.h"
 #include "ui/CControl.h"
 #include "ui/CControlHost.h"
 #include "ui/CSkinPackage.h"
+#include "ui/x11/X11Connection.h"
 
 namespace {
 
@@ -53,6 +58,31 @@ int Fail(UnattendedExit code, const std::string& why) {
     std::fprintf(stderr, "Setup: %s\n", why.c_str());
     UserLogReporter::Instance().WaitUntilSent(std::chrono::seconds(5));
     return code;
+}
+
+// How far a run got, for the events that end it.
+enum class RunStage { Launched, PipelineRan };
+
+// The end of the run as the wizard reports a window closed at the same point: before an
+// install attempt the close was a cancel, after one it closes the finished window. Queued
+// events go out before the close event, which is sent at once.
+void ReportClose(RunStage stage) {
+    UserLogReporter& reporter = UserLogReporter::Instance();
+    if (stage == RunStage::Launched) reporter.ReportEvent("DownloaderInfo", "CloseDownloadWindow", "", false);
+    reporter.WaitUntilSent(std::chrono::seconds(5));
+    reporter.ReportEvent("CrashRate", "Close", "", true);
+    if (stage == RunStage::PipelineRan) {
+        reporter.ReportEvent("DownloaderInfo", "CloseInstallCompleteWindow", "", false);
+        reporter.WaitUntilSent(std::chrono::seconds(5));
+    }
+}
+
+// The screen the first-run facts name; a machine without a display has none (0 x 0).
+void ScreenSize(int& width, int& height) {
+    width = 0;
+    height = 0;
+    std::string error;
+    if (auto connection = SkinUI::x11::X11Connection::Open(&error)) connection->ScreenSize(width, height);
 }
 
 }  // namespace
@@ -116,16 +146,26 @@ int RunUnattendedInstall(const UnattendedRequest& request) {
         return Fail(UNATTENDED_FAILED, "the main window layout does not build: " + error);
     }
 
-    // Configuration: the web service (three attempts), else the skin's labels.
+    // Configuration: the web service for as long as the wizard waits for it, else the skin's labels.
     const int downloaderId = LabelNumber(host, "Downloader_id");
     const int siteId = LabelNumber(host, "Site_id");
     const int languageId = LabelNumber(host, "Language_id");
-    CConfigure configure(downloaderId, languageId, siteId);
-    configure.loadConfiguration([&](const std::string& name) -> std::optional<std::string> {
-        SkinUI::CControl* control = host.FindControl(name);
-        if (control == nullptr) return std::nullopt;
-        return control->GetText();
-    });
+    auto loader = CConfigurationLoader::Start(downloaderId, languageId, siteId);
+    loader->WaitFor(CConfigurationLoader::kSettleLimit);
+    std::unique_ptr<CConfigure> loaded = loader->Take();
+    if (!loaded) {
+        LOG(INFO) << " No product configuration from the service within "
+                  << CConfigurationLoader::kSettleLimit.count() / 1000 << " s; using the skin's";
+        loaded = std::make_unique<CConfigure>(downloaderId, languageId, siteId);
+    }
+    CConfigure& configure = *loaded;
+    if (configure.loadState != CONFIG_LOADED) {
+        configure.loadFromControls([&](const std::string& name) -> std::optional<std::string> {
+            SkinUI::CControl* control = host.FindControl(name);
+            if (control == nullptr) return std::nullopt;
+            return control->GetText();
+        });
+    }
     if (configure.loadState != CONFIG_LOADED) return Fail(UNATTENDED_FAILED, "no product configuration");
 
     // The wizard's derived paths: the download folder and its log file.
@@ -139,7 +179,16 @@ int RunUnattendedInstall(const UnattendedRequest& request) {
     }
     LOG(INFO) << " Unattended install of " << configure.Software_name << " " << configure.Software_version;
     configure.printContent();
-    UserLogReporter::Instance().SetChannelInfo(configure.Site_id, configure.Software_name, configure.Download_url);
+    // The wizard's start-up events, so the maker sees this run launched like any other.
+    int screenWidth = 0, screenHeight = 0;
+    ScreenSize(screenWidth, screenHeight);
+    ReportLaunchEvents(
+        DefaultEventReporter(),
+        [&] {
+            UserLogReporter::Instance().SetChannelInfo(configure.Site_id, configure.Software_name,
+                                                       configure.Download_url);
+        },
+        screenWidth, screenHeight);
 
     // Language from the locale, as the wizard detects it at start.
     CLanguageSelector languages(CLanguageTexts::Current(), DefaultEventReporter());
@@ -156,14 +205,22 @@ int RunUnattendedInstall(const UnattendedRequest& request) {
     state.SetProgressFormat(languages.ProgressFormat());
 
     // The install folder and the checks the install button runs.
+    const std::string defaultRoot = platform::ProgramsFolder() + "/" + kBrandFolder;
     std::string root = request.installRoot;
-    if (root.empty()) root = platform::ProgramsFolder() + "/" + kBrandFolder;
+    if (root.empty()) root = defaultRoot;
     while (root.size() > 1 && root.back() == '/') root.pop_back();
+
+    // The install button's events with the choices this run stands for: the skin's default
+    // for the improvement programme, the detected language, the folder given.
+    const auto* improvement = dynamic_cast<const SkinUI::COption*>(host.FindControl("agree_improvement_checkbox"));
+    ReportInstallClick(DefaultEventReporter(), kUnattendedDownStartLabel, improvement && improvement->IsSelected(),
+                       languageIndex, root != defaultRoot);
     platform::RegistryStore localMachine(platform::RegistryHive::LocalMachine);
     CPreInstallChecks checks({configure.Process_name, configure.Software_name, configure.Software_id}, root,
                              localMachine, DefaultEventReporter(), [&](MessageKind kind) { view.ShowMessage(kind); });
     if (!checks.AppIsRunning() || !checks.PrepareInstallDirectory()) {
         const UnattendedExit code = view.LastMessage() ? ExitForMessage(*view.LastMessage()) : UNATTENDED_CHECK_FAILED;
+        ReportClose(RunStage::Launched);
         return Fail(code, std::string("cannot install: ") + to_string(code));
     }
     checks.StopProductService();
@@ -177,6 +234,7 @@ int RunUnattendedInstall(const UnattendedRequest& request) {
     CInstallPipeline pipeline(view, state);
     const int result = pipeline.InstallThreadFunc();
     view.FinishProgressLine();
+    ReportClose(RunStage::PipelineRan);
     if (view.LastMessage()) {
         const UnattendedExit code = ExitForMessage(*view.LastMessage());
         return Fail(code, std::string("install failed: ") + to_string(code));

@@ -1,13 +1,17 @@
 #include "Common/InstallUIMainWnd.h"
 
 #include <cctype>
+#include <chrono>
 #include <climits>
 #include <sstream>
 
 #include "CConfigure.h"
+#include "Common/CConfigurationLoader.h"
 #include "Common/CInstallPipeline.h"
 #include "Common/CLanguageTexts.h"
 #include "Common/InstallPaths.h"
+#include "Common/LanguageTable.h"
+#include "Common/LaunchEvents.h"
 #include "FuntionImpl/RegistryHelpers.h"
 #include "FuntionImpl/SystemInfo.h"
 #include "dialogs/SlideTransition.h"
@@ -27,8 +31,6 @@ InstallUIMainWnd* mainWindow = nullptr;
 
 namespace {
 
-constexpr const char* kFirstRunKey = "SOFTWARE\\Quorvane\\Downloader2.5.0";
-constexpr const char* kFirstRunValue = "GA_PC";
 constexpr unsigned long kKeysymF4 = 0xFFC1;  // XK_F4
 
 // The names InitWindow keeps references to, with the member each one lands in.
@@ -39,7 +41,7 @@ struct TControlBinding {
 
 }  // namespace
 
-InstallUIMainWnd::InstallUIMainWnd() : languages_(CLanguageTexts::Current(), DefaultEventReporter()) {
+InstallUIMainWnd::InstallUIMainWnd() : events_(DefaultEventReporter()), languages_(CLanguageTexts::Current(), events_) {
     // "click" is routed to OnClick by the base; the other three entries of the message map.
     AddMessageHandler("headerclick", "", [this](SkinUI::TNotify& msg) { OnHeaderClick(msg); });
     AddMessageHandler("itemselect", "", [this](SkinUI::TNotify& msg) { OnLanguageSelected(msg); });
@@ -84,46 +86,109 @@ void InstallUIMainWnd::InitWindow() {
     }
 
     // 7. Identifiers the skin carries.
-    const int downloaderId = LabelNumber("Downloader_id");
-    const int siteId = LabelNumber("Site_id");
-    const int languageId = LabelNumber("Language_id");
+    labelDownloaderId_ = LabelNumber("Downloader_id");
+    labelSiteId_ = LabelNumber("Site_id");
+    labelLanguageId_ = LabelNumber("Language_id");
     gifDuration_ = LabelNumber("Gif_duration");
-    state_.downloaderId = downloaderId;
+    state_.downloaderId = labelDownloaderId_;
 
-    // 8. Configuration: the service, else the labels.
-    LoadConfiguration(downloaderId, languageId, siteId);
+    // 8. The service is asked in the background: the window shows at once with the skin's
+    //    texts and says it is connecting. SettleConfiguration does the steps that need the
+    //    configuration (paths, log, launch events) once it is there, or once the wait is over.
+    StartConfigurationQuery();
 
-    // 9-10. Paths and the log file.
-    DerivePaths();
+    // 9.1 The install root shown at start.
+    defaultInstallRoot_ = platform::ProgramsFolder() + "/" + kBrandFolderName;
+    if (installFilePathEdit_) installFilePathEdit_->SetText(defaultInstallRoot_);
 
     // 11.
     slideInterval_ = isInnoInstaller() ? 7000 : 3000;
 
-    // 12-14.
-    LOG(INFO) << " Downloader version: " << FuntionImpl::GetFileVersion(platform::CurrentExecutablePath());
-    int screenX = 0, screenY = 0, screenWidth = 0, screenHeight = 0;
-    loop()->connection().WorkArea(screenX, screenY, screenWidth, screenHeight);
-    // One monitor's pixels are the display mode's pixels here: no scaling between them.
-    const double scale = 1.0;
-    LOG(INFO) << " Screen: " << screenWidth << "*" << screenHeight << ", " << scale;
-    LOG(INFO) << " Request For Product Config -- " << "[Downloader Id]: " << downloaderId << " [Site Id]: " << siteId
-              << " [Language Id]: " << languageId;
-
-    // 15-16.
-    configure_->printContent();
-    UserLogReporter::Instance().SetChannelInfo(configure_->Site_id, configure_->Software_name,
-                                               configure_->Download_url);
-
-    // 17-19. Launch events.
-    Report("CrashRate", "Start", "");
-    ReportFirstRunFacts(screenWidth, screenHeight);
-    Report("Download", "1.Launch", "");
-
     // 20.
     SetIcon();
 
-    // 21.
+    // 21. The language's texts now; its events wait with every other one for the launch events.
     DetectLanguage();
+}
+
+void InstallUIMainWnd::StartConfigurationQuery() {
+    configLoader_ = CConfigurationLoader::Start(labelDownloaderId_, labelLanguageId_, labelSiteId_,
+                                                [this] { PostMessage(UM_CONFIG_READY); });
+    SetTimer(CONFIG_TIMER, static_cast<std::uint32_t>(CConfigurationLoader::kSettleLimit.count()));
+}
+
+bool InstallUIMainWnd::ConfigurationQueryRunning() const { return configLoader_ && !configLoader_->Finished(); }
+
+void InstallUIMainWnd::SettleConfiguration() {
+    if (settled_) return;
+    settled_ = true;
+    KillTimer(CONFIG_TIMER);
+
+    // 8. The service's configuration, else the skin's labels.
+    std::unique_ptr<CConfigure> configure = configLoader_ ? configLoader_->Take() : nullptr;
+    if (!configure) {
+        LOG(INFO) << " No product configuration from the service within "
+                  << CConfigurationLoader::kSettleLimit.count() / 1000 << " s; using the skin's";
+        configure = std::make_unique<CConfigure>(labelDownloaderId_, labelLanguageId_, labelSiteId_);
+    }
+    if (configure->loadState != CONFIG_LOADED) {
+        configure->loadFromControls([this](const std::string& name) -> std::optional<std::string> {
+            SkinUI::CControl* control = FindControl(name);
+            if (!control) return std::nullopt;
+            return control->GetText();
+        });
+    }
+    configure_ = std::move(configure);
+    state_.configure = configure_.get();
+
+    // 9.2-10. Paths and the log file.
+    DerivePaths();
+
+    // 12-14.
+    LOG(INFO) << " Downloader version: " << FuntionImpl::GetFileVersion(platform::CurrentExecutablePath());
+    // The screen itself, as the display mode gives it, not the part panels leave free.
+    int screenWidth = 0, screenHeight = 0;
+    loop()->connection().ScreenSize(screenWidth, screenHeight);
+    // One monitor's pixels are the display mode's pixels here: no scaling between them.
+    const double scale = 1.0;
+    LOG(INFO) << " Screen: " << screenWidth << "*" << screenHeight << ", " << scale;
+    LOG(INFO) << " Request For Product Config -- " << "[Downloader Id]: " << labelDownloaderId_
+              << " [Site Id]: " << labelSiteId_ << " [Language Id]: " << labelLanguageId_;
+
+    // 15-19. Launch events, then whatever the user did while the configuration was on its way.
+    configure_->printContent();
+    ReportLaunchEvents(
+        DefaultEventReporter(),
+        [this] {
+            UserLogReporter::Instance().SetChannelInfo(configure_->Site_id, configure_->Software_name,
+                                                       configure_->Download_url);
+        },
+        screenWidth, screenHeight);
+    events_.Release();
+
+    // The window's texts that the configuration names.
+    if (SkinUI::CControl* name = FindControl("text_product_name"); name && !configure_->Software_name.empty())
+        name->SetText(configure_->Software_name);
+    if (SkinUI::CControl* connecting = FindControl("text_connecting")) connecting->SetVisible(false);
+    if (configure_->Site_id != labelSiteId_ && licenseTextLayout_) {
+        const int index = languages_.LanguageIndex();
+        if (FindControl(LanguageOrEnglish(index).licenseControl))
+            licenseTextLayout_->SetFixedHeight(LicenseLayoutHeight(index, configure_->Site_id));
+    }
+
+    RunPendingInstall();
+}
+
+void InstallUIMainWnd::SettleBeforeClosing() {
+    if (settled_) return;
+    // Leaving is what the user asks for now: an install clicked meanwhile does not start.
+    if (installPending_) {
+        installPending_ = false;
+        if (installBtn_) installBtn_->SetEnabled(true);
+    }
+    SettleConfiguration();
+    // The close event is sent at once; let the start events reach the collector before it.
+    UserLogReporter::Instance().WaitUntilSent(std::chrono::seconds(1));
 }
 
 void InstallUIMainWnd::BindControls() {
@@ -168,21 +233,7 @@ std::string InstallUIMainWnd::SkinLabelText(std::string_view name) const {
 
 int InstallUIMainWnd::LabelNumber(std::string_view name) const { return CConfigure::LabelNumber(SkinLabelText(name)); }
 
-void InstallUIMainWnd::LoadConfiguration(int downloaderId, int languageId, int siteId) {
-    configure_ = std::make_unique<CConfigure>(downloaderId, languageId, siteId);
-    configure_->loadConfiguration([this](const std::string& name) -> std::optional<std::string> {
-        SkinUI::CControl* control = FindControl(name);
-        if (!control) return std::nullopt;
-        return control->GetText();
-    });
-    state_.configure = configure_.get();
-}
-
 void InstallUIMainWnd::DerivePaths() {
-    // 9.1 The install root shown at start.
-    defaultInstallRoot_ = platform::ProgramsFolder() + "/" + kBrandFolderName;
-    if (installFilePathEdit_) installFilePathEdit_->SetText(defaultInstallRoot_);
-
     // 9.2 Download directory: the temporary folder for an installable product, else the desktop.
     if (configure_->loadState != CONFIG_LOADED) return;
     // Names from the configuration become folders below the download base; one that would
@@ -210,25 +261,11 @@ void InstallUIMainWnd::DerivePaths() {
     if (!qvlog::ConfigureLogFile(logFilePath_)) LOG(INFO) << " Log file not writable: " << logFilePath_;
 }
 
-void InstallUIMainWnd::ReportFirstRunFacts(int screenWidth, int screenHeight) {
-    const std::string marker =
-        FuntionImpl::ReadRegistryString(platform::RegistryHive::LocalMachine, kFirstRunKey, kFirstRunValue);
-    if (!marker.empty()) return;
-    // The suffix names the system's width: a 64-bit build runs on a 64-bit system, a 32-bit
-    // one learns it from WOW64 (asking WOW64 alone would call every 64-bit system 32-bit here).
-    const bool system64 = sizeof(void*) == 8 || FuntionImpl::IsWow64();
-    Report("PC", "SysOS", FuntionImpl::GetOsName() + (system64 ? " 64bit" : " 32bit"));
-    Report("PC", "SysLanguage", FuntionImpl::GetLocaleName());
-    Report("PC", "SysScreenResolution", std::to_string(screenWidth) + "*" + std::to_string(screenHeight));
-    // Failing to store the marker only means the facts go out again next time.
-    FuntionImpl::WriteRegistryString(platform::RegistryHive::LocalMachine, kFirstRunKey, kFirstRunValue, "1");
-}
-
 // --- languages -------------------------------------------------------------------------
 
 TApplyContext InstallUIMainWnd::ApplyContext() const {
     TApplyContext context;
-    context.siteId = configure_ ? configure_->Site_id : 0;
+    context.siteId = configure_ ? configure_->Site_id : labelSiteId_;
     context.freeSpaceGB = freeSpaceGB_;
     return context;
 }
@@ -262,6 +299,10 @@ std::intptr_t InstallUIMainWnd::HandleWindowMessage(std::uint32_t message, std::
     switch (message) {
         case SkinUI::WM_TIMER:
             if (wparam == SLIDE_TIMER) OnSlideTimer();
+            else if (wparam == CONFIG_TIMER) SettleConfiguration();
+            break;
+        case UM_CONFIG_READY:
+            SettleConfiguration();
             break;
         case SkinUI::WM_SYSCOMMAND:
             if (OnSystemCommand(wparam)) {
@@ -293,6 +334,7 @@ std::intptr_t InstallUIMainWnd::HandleWindowMessage(std::uint32_t message, std::
 bool InstallUIMainWnd::OnSystemCommand(std::uintptr_t command) {
     if (command != SkinUI::SC_CLOSE) return false;
     // Closing from outside the window never asks, whatever the pipeline is doing.
+    SettleBeforeClosing();
     Report("CrashRate", "Close", "", true);
     QuitMessageLoop();
     return true;
@@ -313,7 +355,7 @@ void InstallUIMainWnd::QuitMessageLoop() {
 
 void InstallUIMainWnd::Report(const std::string& category, const std::string& action, const std::string& label,
                               bool immediate) {
-    DefaultEventReporter().ReportEvent(category, action, label, immediate);
+    events_.ReportEvent(category, action, label, immediate);
 }
 
 // --- IInstallView ----------------------------------------------------------------------

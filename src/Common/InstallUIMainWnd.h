@@ -23,10 +23,12 @@
 #include "Common/CLanguageSelector.h"
 #include "Common/IInstallView.h"
 #include "Common/WizardState.h"
+#include "telemetry/HeldEventReporter.h"
 #include "ui/x11/CSkinWindow.h"
 #include "ui/x11/WindowMessages.h"
 
 class CConfigure;
+class CConfigurationLoader;
 class SlideTransition;
 
 namespace SkinUI {
@@ -39,8 +41,12 @@ constexpr std::uint32_t UM_PIPELINE_DONE = SkinUI::WM_USER + 2;   // a pipeline 
 constexpr std::uint32_t UM_CLEAR_DOWNLOAD = SkinUI::WM_USER + 4;  // delete the downloaded installer and task file
 // The slide timer may only be stopped on the window thread; pipelines ask with this.
 constexpr std::uint32_t UM_STOP_SLIDE_TIMER = SkinUI::WM_USER + 16;
+// The service's configuration query has ended (posted by its thread).
+constexpr std::uint32_t UM_CONFIG_READY = SkinUI::WM_USER + 17;
 
 constexpr std::uint32_t SLIDE_TIMER = 2000;
+// Ends the wait for the service's configuration: the skin's is used from then on.
+constexpr std::uint32_t CONFIG_TIMER = 2001;
 
 // The window's size: 650 wide; 360 high with the panel folded away, 560 with it open.
 constexpr int kMainWindowWidth = 650;
@@ -86,6 +92,10 @@ public:
     const std::vector<SkinUI::CControl*>& SlideOptions() const { return slideOptions_; }
     // True once an install attempt has started a pipeline thread.
     bool PipelineStarted() const { return pipelineStarted_.load(); }
+    // True once the window uses a configuration (the service's, or the skin's after the wait).
+    bool ConfigurationSettled() const { return settled_; }
+    // The service query's thread still runs (it is never joined).
+    bool ConfigurationQueryRunning() const;
 
     // --- IInstallView (any thread) -------------------------------------------------------
     bool HasControl(std::string_view name) override;
@@ -125,9 +135,15 @@ private:
     // InitWindow's steps.
     void BindControls();
     int LabelNumber(std::string_view name) const;
-    void LoadConfiguration(int downloaderId, int languageId, int siteId);
+    void StartConfigurationQuery();
+    // Takes the service's configuration, or the skin's when there is none (yet), and does
+    // everything that depends on it: paths, log file, launch events, product name, and an
+    // install the user asked for meanwhile. Window thread; once.
+    void SettleConfiguration();
+    // A close request before the configuration settled: settle on what is there, so the run
+    // still reports its start before its end.
+    void SettleBeforeClosing();
     void DerivePaths();
-    void ReportFirstRunFacts(int screenWidth, int screenHeight);
     void DetectLanguage();
 
     // Languages.
@@ -146,6 +162,7 @@ private:
     std::string AdviceUrl() const;
     bool FailureFormShown() const;
     void StartPipeline();
+    void RunPendingInstall();
     void StartSlideShow();
     void ShowOverlay(const std::string& quotedPath);
     int CountSlideImages() const;
@@ -157,7 +174,17 @@ private:
 
     std::unique_ptr<CConfigure> configure_;
     WizardState state_;
+    // Every event the window reports goes through here; held until the configuration has
+    // settled and the launch events are queued.
+    HeldEventReporter events_;
     CLanguageSelector languages_;
+    std::shared_ptr<CConfigurationLoader> configLoader_;
+    bool settled_ = false;
+    bool installPending_ = false;  // Install was clicked before the configuration settled
+    // The skin's identifiers: the configuration request and the fallback configuration.
+    int labelDownloaderId_ = 0;
+    int labelSiteId_ = 0;
+    int labelLanguageId_ = 0;
 
     // Control references (null when the layout lacks the name).
     SkinUI::CControl* minbtn_ = nullptr;

@@ -15,6 +15,7 @@
 #include "Common/InstallUIMainWnd.h"
 #include "Common/LanguageFormat.h"
 #include "Common/LanguageTable.h"
+#include "Common/LaunchEvents.h"
 #include "FuntionImpl/PreInstallChecks.h"
 #include "FuntionImpl/ProcessLaunch.h"
 #include "log/ProcessLogger.h"
@@ -189,12 +190,24 @@ void InstallUIMainWnd::OnLicenseCheckbox() {
 }
 
 void InstallUIMainWnd::OnInstallClick() {
-    Report("DownloaderInfo00", "ClickInstall001", "");
-    Report("Download", "2.DownStart", "");
-    Report("Other", "ImprovementPlan", IsChecked(agreeImprovementCheckbox_) ? "Enable" : "Disabled");
-    Report("Other", "SetLanguage", LanguageOrEnglish(state_.languageIndex.load()).name);
-    if (installFilePathEdit_ && installFilePathEdit_->GetText() != defaultInstallRoot_) Report("Other", "SetPath", "");
+    const bool pathChanged = installFilePathEdit_ && installFilePathEdit_->GetText() != defaultInstallRoot_;
+    ReportInstallClick(events_, "", IsChecked(agreeImprovementCheckbox_), state_.languageIndex.load(), pathChanged);
+    if (!settled_) {
+        // The install needs the configuration; the settle timer bounds this wait.
+        installPending_ = true;
+        if (installBtn_) installBtn_->SetEnabled(false);
+        return;
+    }
     StartInstall();
+}
+
+void InstallUIMainWnd::RunPendingInstall() {
+    if (!installPending_) return;
+    installPending_ = false;
+    // Consent withdrawn while waiting: the click no longer stands.
+    const bool consent = IsChecked(licenseCheckbox_);
+    if (installBtn_) installBtn_->SetEnabled(consent);
+    if (consent) StartInstall();
 }
 
 std::string InstallUIMainWnd::InstallDirectory() {
@@ -276,6 +289,7 @@ void InstallUIMainWnd::OnBrowseClick() {
 // --- closing ---------------------------------------------------------------------------
 
 void InstallUIMainWnd::RequestClose() {
+    SettleBeforeClosing();
     const int kind = state_.closeConfirmKind.load();
     if (kind == static_cast<int>(MessageKind::CloseWithoutAsking)) {
         Report("CrashRate", "Close", "", true);

@@ -95,9 +95,10 @@ int main(int argc, char** argv) {
     // would die with the process: out of sight, give the sender a moment to deliver them.
     mainWindow->ShowWindow(false, false);
     UserLogReporter::Instance().WaitUntilSent(std::chrono::seconds(2));
-    if (mainWindow->PipelineStarted()) {
-        // Pipeline threads are never joined and may still log or touch the window: leave
-        // without running static destructors under their feet.
+    if (mainWindow->PipelineStarted() || mainWindow->ConfigurationQueryRunning()) {
+        // Pipeline threads and a configuration query still waiting for the service are never
+        // joined and may still log or touch the window: leave without running static
+        // destructors under their feet.
         std::fflush(nullptr);
         std::_Exit(code);
     }

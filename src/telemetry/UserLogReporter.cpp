@@ -1,9 +1,11 @@
 #include "telemetry/UserLogReporter.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "FuntionImpl/SystemInfo.h"
 #include "platform/SystemFacts.h"
@@ -23,7 +25,10 @@ struct UserLogReporter::Core {
     std::string countryPart;
     std::chrono::milliseconds idleSleep{500};
 
-    mutable std::mutex channelMutex;  // guards the three channel values
+    mutable std::mutex channelMutex;  // guards the three channel values and channelSet
+    std::condition_variable channelChanged;
+    bool holdUntilChannel = false;
+    bool channelSet = false;
     int siteId = 0;
     std::string productName;
     std::string downloadUrl;
@@ -98,7 +103,11 @@ std::string MachineOsDescription() {
 UserLogReporter& UserLogReporter::Instance() {
     // Deliberately never destroyed: destructors of other static objects may still report
     // while the process exits, and the sender thread is never joined.
-    static UserLogReporter* const instance = new UserLogReporter();
+    static UserLogReporter* const instance = [] {
+        UserLogReporterOptions options;
+        options.holdUntilChannel = true;
+        return new UserLogReporter(std::move(options));
+    }();
     return *instance;
 }
 
@@ -118,6 +127,7 @@ UserLogReporter::UserLogReporter(UserLogReporterOptions options) : core_(std::ma
         core.countryPart = "Unknown";
     }
     core.idleSleep = options.idleSleep;
+    core.holdUntilChannel = options.holdUntilChannel;
     IWebLog* client = options.createClient ? options.createClient() : CreateExportObj();
     if (client != nullptr) core.client = std::shared_ptr<IWebLog>(client, ClientDeleter{});
 
@@ -131,7 +141,11 @@ UserLogReporter::UserLogReporter(UserLogReporterOptions options) : core_(std::ma
 }
 
 UserLogReporter::~UserLogReporter() {
-    core_->stop = true;
+    {
+        std::lock_guard<std::mutex> hold(core_->channelMutex);
+        core_->stop = true;
+    }
+    core_->channelChanged.notify_all();
     std::shared_ptr<IWebLog> released;
     {
         std::lock_guard<std::mutex> hold(core_->clientMutex);
@@ -142,10 +156,14 @@ UserLogReporter::~UserLogReporter() {
 }
 
 void UserLogReporter::SetChannelInfo(int siteId, const std::string& productName, const std::string& downloadUrl) {
-    std::lock_guard<std::mutex> hold(core_->channelMutex);
-    core_->siteId = siteId;
-    core_->productName = productName;
-    core_->downloadUrl = downloadUrl;
+    {
+        std::lock_guard<std::mutex> hold(core_->channelMutex);
+        core_->siteId = siteId;
+        core_->productName = productName;
+        core_->downloadUrl = downloadUrl;
+        core_->channelSet = true;
+    }
+    core_->channelChanged.notify_all();
 }
 
 int UserLogReporter::ReportEvent(const std::string& category, const std::string& action, const std::string& label,
@@ -179,6 +197,13 @@ void UserLogReporter::SenderThread(std::shared_ptr<Core> core) {
         for (int attempt = 0; attempt < 3 && guid == nullptr && userId == nullptr; ++attempt) {
             client->GetUserId(&guid, &userId);
         }
+    }
+    if (core->holdUntilChannel) {
+        // A hit sent now would name no channel (cd3 "0", empty cd4), and the launch event
+        // would overtake the run's "Start": wait for the configuration.
+        std::unique_lock<std::mutex> hold(core->channelMutex);
+        core->channelChanged.wait(hold, [&] { return core->channelSet || core->stop.load(); });
+        if (!core->channelSet) return;
     }
     core->Enqueue({"DownloaderInfo00", "launchDownloader001", ""});
     core->senderStarted = true;

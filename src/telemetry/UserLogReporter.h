@@ -7,7 +7,8 @@
 // Threads: ReportEvent and SetChannelInfo may be called from any thread. A queued report
 // waits at most kQueueLockWait for the queue and never touches the network. The sender
 // thread is the only consumer; hits go out one at a time (immediate sends wait for the
-// sender's current hit).
+// sender's current hit). A reporter made with holdUntilChannel sends nothing queued until
+// the channel is known.
 //
 // Lifetime: the sender thread shares ownership of the queue and the client with the
 // reporter, so destroying a reporter never pulls the client from under a send in
@@ -42,6 +43,10 @@ struct UserLogReporterOptions {
     std::optional<std::string> localeName;
     std::chrono::milliseconds idleSleep{500};  // sender's pause while the queue is empty
     bool startSender = true;                   // false: immediate sends only (command-line tools)
+    // The sender waits for SetChannelInfo before it queues its launch event and sends
+    // anything, so that no hit goes out without the channel's dimensions. The process-wide
+    // reporter does; a program that never learns its channel must leave it off.
+    bool holdUntilChannel = false;
 };
 
 class UserLogReporter final : public IEventReporter {
@@ -58,7 +63,9 @@ public:
     UserLogReporter(const UserLogReporter&) = delete;
     UserLogReporter& operator=(const UserLogReporter&) = delete;
 
-    // Site id, product name (UTF-8) and download URL for dimensions 2 to 4.
+    // Site id, product name (UTF-8) and download URL for dimensions 2 to 4. With
+    // holdUntilChannel, the first call also lets the sender start: whatever was queued
+    // before it goes out first, then the sender's launch event.
     void SetChannelInfo(int siteId, const std::string& productName, const std::string& downloadUrl);
 
     // Queued (immediate=false): 0, also when the event had to be dropped. Immediate: the

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/FakeMakerService.h"
+#include "support/TempFolder.h"
 #include "support/WizardTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -23,6 +24,7 @@ using Endpoint = FakeMakerService::Endpoint;
 namespace {
 
 constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
+constexpr int kChinese = 2;  // the only language the shipped skin offers
 
 std::string ReadFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -67,6 +69,21 @@ protected:
     qvtest::WizardSandbox sandbox;
     FakeMakerService service;
 };
+
+// True when the X server reports the window as viewable (mapped, and its parents too).
+bool Viewable(const std::string& window, const std::string& display = "") {
+    const std::string prefix = display.empty() ? "" : "DISPLAY=" + display + " ";
+    return qvtest::ShellOutput(prefix + "xwininfo -id " + window + " 2>/dev/null").find("Map State: IsViewable") !=
+           std::string::npos;
+}
+
+// An image signature of one control's rectangle in the window as it shows now.
+std::string PixelsOf(const std::string& window, const SkinUI::TRect& rect, const fs::path& scratch) {
+    if (!qvtest::Screenshot(scratch, window)) return {};
+    return qvtest::ShellOutput("convert " + scratch.string() + " -crop " + std::to_string(rect.right - rect.left) + "x" +
+                               std::to_string(rect.bottom - rect.top) + "+" + std::to_string(rect.left) + "+" +
+                               std::to_string(rect.top) + " +repage -format '%#' info: 2>/dev/null");
+}
 
 // Index of a hit in the list, or -1.
 long Position(const std::vector<std::string>& hits, const std::string& hit) {
@@ -130,6 +147,8 @@ TEST_F(WizardStartup, UnreachableServiceGivesThreeAttemptsAndTheSkinConfiguratio
     auto run = Start();
     std::string window = StartAndWait(*run);
     ASSERT_FALSE(window.empty());
+    // The window does not wait for the configuration; the attempts end soon after.
+    ASSERT_TRUE(run->WaitForOutput(" Configure Load From File! ", 15s)) << run->Output();
     // Three attempts of the web-service query, each logged (the client itself asks up to
     // three times per attempt).
     const std::string queries = ReadFile(sandbox.Temp() / "QV_GetDownloaderInfo.log");
@@ -176,6 +195,91 @@ TEST_F(WizardStartup, JapaneseUserGetsSimplifiedChineseFromTheShippedSkin) {
     EXPECT_TRUE(qvtest::WaitForHit(service, "DownloaderInfo00 / LanguageSetting / ChangeLanguageToChinese", 15s));
     for (const std::string& hit : qvtest::Hits(service)) EXPECT_NE(hit, "DownloaderInfo00 / LanguageSetting / ChangeLanguageToJapanese");
     CloseWithAltF4(*run, window);
+}
+
+TEST_F(WizardStartup, SlowServiceWindowAtOnceThenTheServicesProductAndOneChannelOnEveryHit) {
+    // The configuration query answers only once the test has looked at the window (a few
+    // seconds; the first try of the query gives up after 6 s, the window's wait after 10 s).
+    service.SetHangLimit(60s);
+    service.SetBehaviour(Endpoint::QueryDownloader, FakeMakerService::Behaviour::Hang);
+    auto run = Start({"LANG=zh_CN.UTF-8", "LC_ALL=", "LC_MESSAGES="});
+    std::string window = StartAndWait(*run);
+    ASSERT_FALSE(window.empty());
+    EXPECT_TRUE(qvtest::WaitUntil([&] { return Viewable(window); }, 2s));
+    // On screen while the first query is still unanswered, and nothing reported yet: the
+    // launch events wait for the configuration.
+    EXPECT_LE(service.Count(Endpoint::QueryDownloader), 1u);
+    EXPECT_EQ(service.Count(Endpoint::Collect), 0u) << ::testing::PrintToString(qvtest::Hits(service));
+    const auto name = qvtest::ControlRect("text_product_name", kChinese);
+    const auto connecting = qvtest::ControlRect("text_connecting", kChinese);
+    ASSERT_TRUE(name && connecting);
+    const fs::path scratch = sandbox.Root() / "shot.png";
+    const std::string nameBefore = PixelsOf(window, *name, scratch);
+    const std::string connectingBefore = PixelsOf(window, *connecting, scratch);
+    ASSERT_FALSE(nameBefore.empty());
+    ASSERT_EQ(run->Output().find(" Configure Load From"), std::string::npos) << "settled before the service answered";
+    service.SetBehaviour(Endpoint::QueryDownloader, FakeMakerService::Behaviour::Answer);
+    service.ReleaseHangs();
+
+    // Then the service's product ("Quorvane Studio") replaces the skin's name, and the
+    // connecting line goes.
+    ASSERT_TRUE(run->WaitForOutput(" Configure Load From XML! ", 20s)) << run->Output();
+    EXPECT_NE(run->Output().find(" [Software Name]: Quorvane Studio"), std::string::npos);
+    EXPECT_TRUE(qvtest::WaitUntil([&] { return PixelsOf(window, *name, scratch) != nameBefore; }, 5s));
+    EXPECT_TRUE(qvtest::WaitUntil([&] { return PixelsOf(window, *connecting, scratch) != connectingBefore; }, 5s));
+
+    ASSERT_TRUE(qvtest::WaitForHit(service, "DownloaderInfo00 / launchDownloader001 / ", 15s));
+    ASSERT_TRUE(qvtest::WaitForHit(service, "DownloaderInfo00 / LanguageSetting / ChangeLanguageToChinese", 15s));
+    CloseWithAltF4(*run, window);
+    auto hits = service.Requests(Endpoint::Collect);
+    ASSERT_FALSE(hits.empty());
+    EXPECT_EQ(hits.front().Field("ec") + " / " + hits.front().Field("ea"), "CrashRate / Start");
+    for (const auto& hit : hits) {
+        EXPECT_EQ(hit.Field("cd3"), hits.front().Field("cd3")) << hit.Field("ea");
+        EXPECT_EQ(hit.Field("cd4"), "Quorvane Studio") << hit.Field("ea");
+    }
+    EXPECT_NE(hits.front().Field("cd3"), "0");
+    // The language chosen before the configuration came is still reported after the launch.
+    auto names = qvtest::Hits(service);
+    EXPECT_LT(Position(names, "Download / 1.Launch / "), Position(names, "DownloaderInfo00 / Country / China"));
+}
+
+// A private X server whose window manager area (_NET_WORKAREA, as a panel leaves it) is
+// smaller than the screen. Ended with the object.
+class PanelledScreen {
+public:
+    PanelledScreen() : folder_("qv-xvfb-") {
+        const fs::path display = folder_.path() / "display";
+        pid_ = qvtest::ShellOutput("Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>" + display.string() +
+                                   " >/dev/null 2>&1 & echo $!");
+        while (!pid_.empty() && pid_.back() == '\n') pid_.pop_back();
+        qvtest::WaitUntil([&] { return !ReadFile(display).empty(); }, 10s);
+        display_ = ":" + ReadFile(display);
+        while (!display_.empty() && display_.back() == '\n') display_.pop_back();
+    }
+    ~PanelledScreen() {
+        if (!pid_.empty()) qvtest::Shell("kill " + pid_ + " 2>/dev/null");
+    }
+    const std::string& Display() const { return display_; }
+
+private:
+    qvtest::TempFolder folder_;
+    std::string pid_;
+    std::string display_;
+};
+
+TEST_F(WizardStartup, ScreenResolutionIsTheWholeScreenNotTheWorkArea) {
+    PanelledScreen screen;
+    ASSERT_NE(screen.Display(), ":");
+    ASSERT_EQ(qvtest::Shell("DISPLAY=" + screen.Display() +
+                            " xprop -root -f _NET_WORKAREA 32c -set _NET_WORKAREA '0, 0, 1024, 700'"),
+              0);
+    auto run = Start({"DISPLAY=" + screen.Display()});
+    ASSERT_TRUE(qvtest::WaitForHit(service, "Download / 1.Launch / ", 60s)) << run->Output();
+    auto hits = qvtest::Hits(service);
+    EXPECT_NE(Position(hits, "PC / SysScreenResolution / 1024*768"), -1) << ::testing::PrintToString(hits);
+    EXPECT_NE(run->Output().find(" Screen: 1024*768, "), std::string::npos);
+    run->Kill();
 }
 
 }  // namespace

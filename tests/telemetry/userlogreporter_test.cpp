@@ -195,6 +195,44 @@ TEST_F(ReporterTest, SenderResolvesIdentityFirstThenDrainsTheQueueInOrder) {
     EXPECT_EQ(Hits().size(), 3u);
 }
 
+TEST_F(ReporterTest, HeldSenderStartsWithTheRunsFirstEventAndTheChannelOnEveryHit) {
+    UserLogReporterOptions options = Options(true);
+    options.holdUntilChannel = true;
+    UserLogReporter reporter(options);
+    // The identity step runs at once; nothing is sent while the channel is unknown.
+    ASSERT_TRUE(service_.WaitForCount(Endpoint::ServiceLocator, 1, 10s));
+    reporter.ReportEvent("CrashRate", "Start", "", false);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(service_.Count(Endpoint::Collect), 0u);
+    reporter.SetChannelInfo(127, "Morvik Backup", "https://download.example/setup.exe");
+    reporter.ReportEvent("Download", "1.Launch", "", false);
+    ASSERT_TRUE(service_.WaitForCount(Endpoint::Collect, 3, 10s));
+    std::this_thread::sleep_for(50ms);
+    auto hits = Hits();
+    ASSERT_EQ(hits.size(), 3u);
+    EXPECT_EQ(hits[0].Field("ec") + "/" + hits[0].Field("ea"), "CrashRate/Start");
+    bool sawLaunch = false;
+    for (const auto& hit : hits) {
+        sawLaunch = sawLaunch || hit.Field("ea") == "launchDownloader001";
+        EXPECT_EQ(hit.Field("cd3"), ChannelTag(127, "https://download.example/setup.exe")) << hit.Field("ea");
+        EXPECT_EQ(hit.Field("cd4"), "Morvik Backup") << hit.Field("ea");
+    }
+    EXPECT_TRUE(sawLaunch);
+}
+
+TEST_F(ReporterTest, HeldSenderWithoutAChannelEndsWithTheReporter) {
+    UserLogReporterOptions options = Options(true);
+    options.holdUntilChannel = true;
+    {
+        UserLogReporter reporter(options);
+        reporter.ReportEvent("CrashRate", "Start", "", false);
+        ASSERT_TRUE(service_.WaitForCount(Endpoint::ServiceLocator, 1, 10s));
+        EXPECT_FALSE(reporter.WaitUntilSent(100ms));
+    }
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(service_.Count(Endpoint::Collect), 0u);
+}
+
 TEST_F(ReporterTest, WaitUntilSentReturnsOnceEveryQueuedEventReachedTheCollector) {
     UserLogReporter reporter(Options(true));
     for (int i = 0; i < 20; ++i) reporter.ReportEvent("Wait", "Event" + std::to_string(i), "", false);

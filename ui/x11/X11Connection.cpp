@@ -71,6 +71,11 @@ void X11Connection::WorkArea(int& x, int& y, int& width, int& height) {
     }
 }
 
+void X11Connection::ScreenSize(int& width, int& height) {
+    width = DisplayWidth(display_, screen_);
+    height = DisplayHeight(display_, screen_);
+}
+
 void X11Connection::Flush() { XFlush(display_); }
 
 void* X11Connection::InputMethod() {

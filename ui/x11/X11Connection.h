@@ -37,6 +37,8 @@ public:
 
     // The usable desktop (_NET_WORKAREA when a window manager publishes it, else the screen).
     void WorkArea(int& x, int& y, int& width, int& height);
+    // The whole screen in pixels (the root window), panels and docks included.
+    void ScreenSize(int& width, int& height);
 
     void Flush();
 
