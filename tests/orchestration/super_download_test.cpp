@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -147,6 +150,39 @@ TEST_F(SuperDownloadTest, StalledServerGivesOneNoSpeedEventThenMinusThree) {
         }
     }
     EXPECT_EQ(CountEvents(reporter_, "Server"), 0u);
+}
+
+// A few bytes a second keep the count growing, but that is no download: under the floor
+// rate for the stall limit it gives up like a silent server (before, this file took
+// minutes and counted as a success).
+TEST_F(SuperDownloadTest, TrickleBelowTheFloorRateGivesMinusThree) {
+    TestHttpServer server;
+    qvtest::FileOptions trickle;
+    trickle.bytesPerSecond = 300;
+    server.serveGenerated("/setup.exe", 24 * 1024, trickle);
+    LogCapture log;
+    EXPECT_EQ(Download(server.url("/setup.exe")), -3);
+    EXPECT_TRUE(log.hasPrefix(" [Error]: less than 1024 bytes per second for 1500 ms"));
+}
+
+// A folder that cannot hold the file is refused before the first range, as "no room"
+// (-6), not as a network failure.
+TEST_F(SuperDownloadTest, FileLargerThanTheFolderTakesGivesMinusSixBeforeAnyRange) {
+    TestHttpServer server;
+    server.serveGenerated("/setup.exe", 3 << 20);
+    rlimit original{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &original), 0);
+    rlimit small = original;
+    small.rlim_cur = 1 << 20;  // the largest file this process may write
+    // A write past the limit must fail, not end the test process.
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int result = Download(server.url("/setup.exe"));
+    setrlimit(RLIMIT_FSIZE, &original);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(result, CDownLoadImpl::kResultNoRoom);
+    for (const auto& request : server.requests()) EXPECT_TRUE(request.range.empty()) << request.range;
+    EXPECT_LT(std::filesystem::file_size(local_), 1u << 20);
 }
 
 TEST_F(SuperDownloadTest, CdnUrlNeedingTooManyRequestsGivesMinusFour) {
