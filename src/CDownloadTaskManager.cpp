@@ -77,7 +77,8 @@ std::int64_t CDownloadTaskManager::getContentLength(int& code) {
     CLibcurlTool tool;
     tool.init();
     std::string header;
-    for (int rounds = 0;; ++rounds) {
+    int hops = 0;
+    for (;;) {
         code = tool.getHeader(m_remoteUrl, header);
         // libcurl follows the redirects itself (a few per probe); each hop's block is in
         // the text. Only a 3xx answer with a Location moves the download: a
@@ -87,16 +88,18 @@ std::int64_t CDownloadTaskManager::getContentLength(int& code) {
             const long status = CLibcurlTool::headerStatus(block);
             const auto location = CLibcurlTool::headerField(block, "Location");
             lastRedirects = status >= 300 && status <= 399 && location && !location->empty();
+            if (!lastRedirects) continue;
+            if (++hops > kMaxRedirects) {
+                // A chain that never ends must not be probed for ever.
+                LOG(INFO) << " [Error]: more than " << kMaxRedirects << " redirects from " << m_remoteUrl;
+                LOG(INFO) << " Get Contentlength = " << 0;
+                return 0;
+            }
             // A relative Location names a resource on the same server.
-            if (lastRedirects) m_remoteUrl = CLibcurlTool::resolveUrl(m_remoteUrl, *location);
+            m_remoteUrl = CLibcurlTool::resolveUrl(m_remoteUrl, *location);
         }
+        // libcurl stopped at its own limit: go on from where it stopped.
         if (!lastRedirects) break;
-        if (rounds == kMaxRedirects) {
-            // A chain that never ends must not be probed for ever.
-            LOG(INFO) << " [Error]: more than " << kMaxRedirects << " redirects from " << m_remoteUrl;
-            LOG(INFO) << " Get Contentlength = " << 0;
-            return 0;
-        }
     }
     std::int64_t size = parseContentLength(header);
     // An error page's length is not the file's size.

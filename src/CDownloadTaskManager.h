@@ -38,7 +38,7 @@ public:
                          IEventReporter& reporter = DefaultEventReporter());
 
     // Probes the remote size; 0 when not found. `code` receives the last libcurl result.
-    // Follows 3xx answers with a Location (at most kMaxRedirects rounds) and keeps the
+    // Follows 3xx answers with a Location (at most kMaxRedirects of them) and keeps the
     // final URL. Header names match case-insensitively.
     std::int64_t getContentLength(int& code);
     // Probes up to five times, reports "GetSize" with action `label` (when not empty) and

@@ -114,7 +114,7 @@ TEST_F(SetupToolDownload, CtrlCStopsCleanlyAndSavesTheTaskFile) {
 // for ever before), and blames a folder that cannot take the file, not the network.
 TEST_F(SetupToolDownload, GivesUpOnATrickleAndOnAFolderWithoutRoom) {
     TestHttpServer::FileOptions trickle;
-    trickle.bytesPerSecond = 300;
+    trickle.bytesPerSecond = 50;  // per response: 500 bytes a second with ten workers
     server.setOptions("/setup.bin", trickle);
     const std::string out = dir.file("trickle.txt");
     const std::string limited = "QV_TEST_STALL_LIMIT_MS=1500 timeout 60 " + command() + " > " + out + " 2>&1";
