@@ -5,13 +5,13 @@
 # the user + system seconds it used meanwhile. A driver or worker that spins shows up here
 # as seconds; a quiet one stays at a few hundredths.
 #
-# Environment: STALL_MS (10000), RUNS (3).
+# Environment: STALL_MS (10000), RUNS (3), TOOL (a setup-tool other than the Release one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 STALL_MS=${STALL_MS:-10000}
 RUNS=${RUNS:-3}
-TOOL="$ROOT/build-release/setup-tool"
+TOOL=${TOOL:-"$ROOT/build-release/setup-tool"}
 
 die() { echo "bench: $*" >&2; exit 1; }
 command -v python3 >/dev/null || die "python3 is not installed"

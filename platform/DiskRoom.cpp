@@ -3,7 +3,9 @@
 #include <sys/resource.h>
 #include <sys/statvfs.h>
 
+#include <csignal>
 #include <limits>
+#include <mutex>
 
 namespace platform {
 
@@ -22,6 +24,11 @@ std::int64_t FileSizeLimit() {
     }
     const auto max = static_cast<rlim_t>(std::numeric_limits<std::int64_t>::max());
     return static_cast<std::int64_t>(limit.rlim_cur > max ? max : limit.rlim_cur);
+}
+
+void IgnoreFileSizeSignal() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::signal(SIGXFSZ, SIG_IGN); });
 }
 
 }  // namespace platform

@@ -14,4 +14,8 @@ std::int64_t AvailableBytes(const std::string& path);
 // The largest file size this process may write; INT64_MAX when unlimited.
 std::int64_t FileSizeLimit();
 
+// Makes a write past the file-size limit fail with EFBIG instead of ending the process,
+// so that a download can say why it stopped. Once per process; any thread.
+void IgnoreFileSizeSignal();
+
 }  // namespace platform

@@ -18,6 +18,7 @@ CDownloader::CDownloader(std::string remoteUrl, std::string localPath, std::stri
       m_taskManager(m_remoteUrl, m_localPath, m_taskFilePath, reporter),
       m_threadManager(m_localPath, timeouts) {
     m_info.tick = platform::TickCount32();
+    platform::IgnoreFileSizeSignal();
     m_driver = std::thread([this] {
         downloaderThread();
         m_driverFinished.store(true);
@@ -41,15 +42,16 @@ errorcode CDownloader::downloadInit(bool flag, const std::string& label) {
         LOG(INFO) << " [Error]: " << "error to loadDownloadTask";
         return result;
     }
-    if (!hasRoomFor(m_taskManager.contentLength())) return ERRORCODE_NO_SPACE;
     m_threadManager.setFileSize(m_taskManager.contentLength());
     m_dispatched.store(0);
     return ERRORCODE_OK;
 }
 
+errorcode CDownloader::checkRoom() const {
+    return hasRoomFor(m_taskManager.contentLength()) ? ERRORCODE_OK : ERRORCODE_NO_SPACE;
+}
+
 bool CDownloader::hasRoomFor(std::int64_t size) const {
-    // Refused before the first range: a file that cannot fit would run until the disk is
-    // full and then fail as if the network had.
     if (size > platform::FileSizeLimit()) {
         LOG(INFO) << " [Error]: " << size << " bytes exceed this process's file-size limit of "
                   << platform::FileSizeLimit();

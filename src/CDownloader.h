@@ -39,9 +39,14 @@ public:
 
     // Opens the local file with the workers and loads or generates the tasks. `flag` is
     // not used; `label` is the action of the size probe's "GetSize" report.
-    // ERRORCODE_LOCAL_FILE: the file cannot be opened; ERRORCODE_NO_SPACE: the folder has
-    // not the room for the rest of the file; ERRORCODE_CONTENT_LENGTH: no size.
+    // ERRORCODE_LOCAL_FILE: the file cannot be opened; ERRORCODE_CONTENT_LENGTH: no size.
     errorcode downloadInit(bool flag, const std::string& label);
+    // After downloadInit, for a download meant to finish (a speed test samples a few
+    // seconds and needs no room for the whole file): ERRORCODE_NO_SPACE when the folder
+    // cannot take the rest of the file (free space, the process's file-size limit), so
+    // that it is refused before the first range instead of failing when the disk is full,
+    // as if the network had.
+    errorcode checkRoom() const;
     int startDownload();
     int stopDownload();
     // Recomputes the progress figures (driver thread). Returns 1.

@@ -88,7 +88,8 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, const std::st
         downloader.stopDownload();
         downloader.waitForDriver();
     };
-    const errorcode init = downloader.downloadInit(cdn, "Download");
+    errorcode init = downloader.downloadInit(cdn, "Download");
+    if (init == ERRORCODE_OK) init = downloader.checkRoom();
     if (init != ERRORCODE_OK) {
         stopAndWait();
         // A folder that cannot take the file is the machine's problem, not the server's.

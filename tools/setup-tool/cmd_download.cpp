@@ -92,7 +92,8 @@ int RunDownload(const std::vector<std::string>& args) {
 
     NoEvents events;
     CDownloader downloader(url, file, file + ".xml", threads, events);
-    const errorcode init = downloader.downloadInit(false, "Download");
+    errorcode init = downloader.downloadInit(false, "Download");
+    if (init == ERRORCODE_OK) init = downloader.checkRoom();
     if (init != ERRORCODE_OK) {
         downloader.stopDownload();
         downloader.waitForDriver();
