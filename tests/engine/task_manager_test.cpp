@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "CDownloadTaskManager.h"
+#include "CLibcurlTool.h"
 #include "EngineTestSupport.h"
 #include "support/TestHttpServer.h"
 
@@ -201,6 +202,16 @@ TEST_F(TaskManagerTest, ProbeReadsHeadersInAnyCaseAndFollowsOnlyRedirects) {
         EXPECT_EQ(tasks->getContentLength(code), 3 * MiB + 7);
         EXPECT_EQ(tasks->remoteUrl(), server.url("/f.bin"));
         EXPECT_EQ(server.requestCount(), 1u);
+        if (lower) {
+            // The server really sends them so.
+            CLibcurlTool tool;
+            ASSERT_TRUE(tool.init());
+            std::string header;
+            ASSERT_EQ(tool.getHeader(server.url("/f.bin"), header), CURLE_OK);
+            EXPECT_NE(header.find("content-length: "), std::string::npos) << header;
+            EXPECT_NE(header.find("content-location: "), std::string::npos) << header;
+            EXPECT_EQ(header.find("Content-"), std::string::npos) << header;
+        }
     }
     // A lower-case location of a real redirect is still followed.
     server.redirect("/start", "/f.bin");

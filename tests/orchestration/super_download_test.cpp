@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <vector>
 
+#include "CStallWatch.h"
 #include "DownLoadImpl.h"
 #include "engine/EngineTestSupport.h"
 #include "orchestration/OrchestrationSupport.h"
@@ -215,6 +217,35 @@ TEST_F(SuperDownloadTest, CdnRuleLeavesOrdinaryUrlsAlone) {
     // Nothing ever arrives, so the stall rule ends it instead.
     EXPECT_EQ(Download(server.url("/setup.exe")), -3);
     EXPECT_FALSE(log.hasPrefix(" ---cdn fail:"));
+}
+
+// The stall rule by itself: a period of the limit must bring the floor's worth of bytes;
+// bytes given and taken back again (a range stepped back by one) do not count.
+TEST(StallWatchTest, APeriodMustBringTheFloorsWorth) {
+    struct Step {
+        std::uint32_t tick;
+        std::int64_t bytes;
+        bool stalled;
+    };
+    struct Case {
+        const char* name;
+        std::uint32_t startTick;
+        std::vector<Step> steps;
+    };
+    // Limit 1000 ms, floor 1000 bytes/s: each period needs 1000 bytes.
+    const Case cases[] = {
+        {"nothing at all", 0, {{500, 0, false}, {999, 0, false}, {1000, 0, true}}},
+        {"a trickle", 0, {{400, 300, false}, {800, 600, false}, {1000, 900, true}}},
+        {"enough, then nothing", 0, {{500, 1000, false}, {1400, 1000, false}, {1500, 1000, true}}},
+        {"given and taken back", 0, {{300, 999, false}, {600, 998, false}, {900, 999, false}, {1000, 999, true}}},
+        {"taken back and not regained", 0, {{300, 999, false}, {600, 500, false}, {1000, 1400, true}}},
+        {"tick wrapping around", 0xFFFFFE00u, {{0xFFFFFF00u, 0, false}, {0x100u, 10, false}, {0x300u, 10, true}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CStallWatch watch(1000, 1000, c.startTick, 0);
+        for (const Step& step : c.steps) EXPECT_EQ(watch.stalled(step.tick, step.bytes), step.stalled) << step.tick;
+    }
 }
 
 TEST(CdnUrlTest, ContentDeliveryMarkersAnywhereCaseSensitive) {
