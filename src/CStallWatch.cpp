@@ -10,12 +10,10 @@ CStallWatch::CStallWatch(std::uint32_t limitMs, std::int64_t floorBytesPerSecond
       m_markBytes(bytes) {}
 
 bool CStallWatch::stalled(std::uint32_t tick, std::int64_t bytes) {
-    if (bytes < m_markBytes) {
-        // The count went back (a range taken back by a byte): the period goes on, and
-        // only what arrives from here counts, so a server that keeps giving and taking
-        // back the same bytes still stalls.
-        m_markBytes = bytes;
-    } else if (bytes - m_markBytes >= m_neededBytes) {
+    // Only a gain of a period's worth starts the next period; a count that goes back (a
+    // range taken back by a byte) restarts nothing, so a server that keeps giving and
+    // taking back the same bytes still stalls.
+    if (bytes - m_markBytes >= m_neededBytes) {
         m_markTick = tick;
         m_markBytes = bytes;
         return false;
