@@ -64,5 +64,5 @@ for run in $(seq "$RUNS"); do
   rm -f "$WORK/f.bin" "$WORK/f.bin.xml"
   QV_TEST_STALL_LIMIT_MS=$STALL_MS /usr/bin/time -f "%U %S %e" -o "$WORK/time" \
     "$TOOL" download "http://127.0.0.1:$PORT/f.bin" "$WORK/f.bin" >/dev/null 2>&1 || true
-  awk -v run="$run" '{ printf "run %d: %.2f s wall, %.3f s processor (user %.3f + system %.3f)\n", run, $3, $1 + $2, $1, $2 }' "$WORK/time"
+  awk -v run="$run" 'NF == 3 && $1 ~ /^[0-9.]+$/ { printf "run %d: %.2f s wall, %.3f s processor (user %.3f + system %.3f)\n", run, $3, $1 + $2, $1, $2 }' "$WORK/time"
 done
