@@ -73,7 +73,7 @@ public:
 
     // Every transfer of the installer speaks HTTP or HTTPS only, redirects included: a URL
     // from a task file, a page or a Location header must never read local files or reach
-    // other protocols. Returns the result of the first setting.
+    // other protocols. CURLE_OK, or the result of the setting that failed.
     static CURLcode limitToHttp(CURL* curl);
 
     // Header fields of one response block ("HTTP/... status" line, then "Name: value"
