@@ -2,6 +2,7 @@
 
 #include <tinyxml2.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -58,19 +59,15 @@ CDownloadTaskManager::CDownloadTaskManager(std::string remoteUrl, std::string lo
       m_reporter(reporter) {}
 
 std::int64_t CDownloadTaskManager::parseContentLength(const std::string& header) {
-    const auto range = header.find("Content-Range:");
-    const auto length = header.find("Content-Length:");
-    if (range == std::string::npos && length == std::string::npos) return 0;
+    // The size is that of the last response: earlier blocks are the hops of a redirect.
+    const auto blocks = CLibcurlTool::responseBlocks(header);
+    const std::string_view block = blocks.empty() ? std::string_view(header) : blocks.back();
     std::int64_t size = -1;
-    if (range != std::string::npos) {
-        const auto server = header.find("Server:");
-        const auto count = (server != std::string::npos && server > range) ? server - range : std::string::npos;
-        const std::string field = header.substr(range, count);
-        const auto slash = field.find('/');
-        if (slash != std::string::npos) size = ReadNumber(field, slash + 1);
-    } else {
-        const auto colon = header.find(':', length);
-        size = ReadNumber(header, colon + 1);
+    if (const auto range = CLibcurlTool::headerField(block, "Content-Range")) {
+        const auto slash = range->find('/');
+        if (slash != std::string::npos) size = ReadNumber(*range, slash + 1);
+    } else if (const auto length = CLibcurlTool::headerField(block, "Content-Length")) {
+        size = ReadNumber(*length, 0);
     }
     return size < 0 ? 0 : size;
 }
@@ -80,22 +77,29 @@ std::int64_t CDownloadTaskManager::getContentLength(int& code) {
     CLibcurlTool tool;
     tool.init();
     std::string header;
-    for (int redirects = 0;; ++redirects) {
+    int hops = 0;
+    for (;;) {
         code = tool.getHeader(m_remoteUrl, header);
-        const auto location = header.find("Location:");
-        if (location == std::string::npos) break;
-        if (redirects == kMaxRedirects) {
-            // A chain that never ends must not be probed for ever.
-            LOG(INFO) << " [Error]: more than " << kMaxRedirects << " redirects from " << m_remoteUrl;
-            LOG(INFO) << " Get Contentlength = " << 0;
-            return 0;
+        // libcurl follows the redirects itself (a few per probe); each hop's block is in
+        // the text. Only a 3xx answer with a Location moves the download: a
+        // Content-Location, or a Location on any other status, is not a redirect.
+        bool lastRedirects = false;
+        for (const std::string_view block : CLibcurlTool::responseBlocks(header)) {
+            const long status = CLibcurlTool::headerStatus(block);
+            const auto location = CLibcurlTool::headerField(block, "Location");
+            lastRedirects = status >= 300 && status <= 399 && location && !location->empty();
+            if (!lastRedirects) continue;
+            if (++hops > kMaxRedirects) {
+                // A chain that never ends must not be probed for ever.
+                LOG(INFO) << " [Error]: more than " << kMaxRedirects << " redirects from " << m_remoteUrl;
+                LOG(INFO) << " Get Contentlength = " << 0;
+                return 0;
+            }
+            // A relative Location names a resource on the same server.
+            m_remoteUrl = CLibcurlTool::resolveUrl(m_remoteUrl, *location);
         }
-        const auto colon = header.find(':', location);
-        const auto begin = colon + 2;
-        const auto end = header.find("\r\n", begin);
-        const std::string target = begin < header.size() ? header.substr(begin, end == std::string::npos ? std::string::npos : end - begin) : std::string();
-        // A relative Location names a resource on the same server.
-        m_remoteUrl = CLibcurlTool::resolveUrl(m_remoteUrl, target);
+        // libcurl stopped at its own limit: go on from where it stopped.
+        if (!lastRedirects) break;
     }
     std::int64_t size = parseContentLength(header);
     // An error page's length is not the file's size.
@@ -269,7 +273,42 @@ int CDownloadTaskManager::checkTaskInfo() {
         }
         expectedStart = task->EndPos + 1;
     }
-    return expectedStart == m_contentLength + 1 ? 1 : 3;
+    if (expectedStart != m_contentLength + 1) return 3;
+    // A task file of another download (or one edited to point elsewhere) must not decide
+    // where the ranges come from: every range of a resumed download is fetched from where
+    // the probe of the URL asked for leads, as a new one would be.
+    for (const auto& task : m_tasks) {
+        if (task->RemotePath != m_remoteUrl) {
+            LOG(INFO) << " [Error]: task " << task->TaskId << " names " << task->RemotePath << ", not " << m_remoteUrl;
+            return 4;
+        }
+    }
+    // The bytes the task file counts as written must be in the data file: one that is
+    // gone, or was cut short, would otherwise pass for complete with holes of zeros.
+    const std::int64_t implied = impliedFileSize();
+    std::error_code ec;
+    const auto actual = std::filesystem::file_size(m_localPath, ec);
+    const std::int64_t have = ec ? 0 : static_cast<std::int64_t>(actual);
+    if (have < implied) {
+        LOG(INFO) << " [Error]: " << m_localPath << " holds " << have << " bytes, the task file counts " << implied;
+        return 5;
+    }
+    return 1;
+}
+
+std::int64_t CDownloadTaskManager::impliedFileSize() const {
+    std::int64_t implied = 0;
+    for (const auto& task : m_tasks) {
+        const std::int64_t downloaded = task->DownloadedPos.load();
+        std::int64_t end = 0;
+        if (downloaded == task->EndPos) {
+            end = std::min(task->EndPos + 1, m_contentLength);  // the last task's EndPos is the size
+        } else if (downloaded > task->StartPos) {
+            end = downloaded;
+        }
+        implied = std::max(implied, end);
+    }
+    return implied;
 }
 
 std::int64_t CDownloadTaskManager::addDownloadTime(std::int64_t milliseconds) {

@@ -38,7 +38,8 @@ public:
                          IEventReporter& reporter = DefaultEventReporter());
 
     // Probes the remote size; 0 when not found. `code` receives the last libcurl result.
-    // Follows "Location:" answers (at most kMaxRedirects) and keeps the final URL.
+    // Follows 3xx answers with a Location (at most kMaxRedirects of them) and keeps the
+    // final URL. Header names match case-insensitively.
     std::int64_t getContentLength(int& code);
     // Probes up to five times, reports "GetSize" with action `label` (when not empty) and
     // creates the tasks. `flag` is not used.
@@ -47,8 +48,12 @@ public:
     errorcode loadDownloadTask(bool flag, const std::string& label);
     int saveTaskInfo();
     int readTaskInfo();
-    // 1: matches the remote file; 2: the size differs; 3: the ranges are inconsistent.
+    // 1: matches the remote file; 2: the size differs; 3: the ranges are inconsistent;
+    // 4: a task names another URL than the probe of the URL asked for; 5: the data file
+    // is missing bytes the task file counts as written.
     int checkTaskInfo();
+    // The data file size the tasks imply: one past the last byte they count as written.
+    std::int64_t impliedFileSize() const;
     std::int64_t addDownloadTime(std::int64_t milliseconds);
     void resetTasks();
 

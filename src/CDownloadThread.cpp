@@ -25,16 +25,7 @@ int CDownloadThread::run() {
     m_tool->setRangeTimeouts(m_timeouts);
     m_request = RangeRequest{};
     const std::int64_t before = task->DownloadedPos.load();
-    const CURLcode result = m_tool->httpDownloadContent(task->RemotePath, task->DownloadedPos.load(), task->EndPos, this);
-    if (result != CURLE_OK && m_request.landedOnEnd) {
-        // A chunk that ends exactly at EndPos leaves the byte at EndPos still to come for
-        // every task but the last; a request cut right there must not pass for complete.
-        // Taking one byte back makes the next request fetch the rest.
-        std::lock_guard<std::mutex> lock(writeMutex());
-        if (task->DownloadedPos.load() == task->EndPos && task->EndPos > task->StartPos) {
-            task->DownloadedPos.store(task->EndPos - 1);
-        }
-    }
+    m_tool->httpDownloadContent(task->RemotePath, task->DownloadedPos.load(), task->EndPos, this);
     const bool progressed = task->DownloadedPos.load() != before;
     task->RequestTimes.fetch_add(1);
     task->TaskStatus.store(TASK_REQUESTED);

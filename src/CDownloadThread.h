@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "CLibcurlTool.h"
 #include "CThread.h"
@@ -15,11 +17,15 @@
 // What the write callback needs to know about the request in flight.
 struct RangeRequest {
     std::int64_t start = 0;     // first byte asked for
+    std::int64_t end = 0;       // last byte asked for (one past the file for the last task)
+    std::int64_t lastByte = 0;  // last byte to write: end, or the file's last byte
+    std::int64_t fileSize = 0;  // size of the whole file; 0 when unknown
     CURL* handle = nullptr;     // to read the response status
+    std::string headers;        // header block of the response being received
     bool checked = false;       // the status was looked at (first chunk)
     bool refused = false;       // the response is not the range asked for: write nothing
-    bool landedOnEnd = false;   // a whole chunk ended exactly at EndPos (see run())
-    bool complete = false;      // the byte at EndPos was written: the range is done
+    bool complete = false;      // the byte at lastByte was written: the range is done
+    int writeErrno = 0;         // errno of a write to the file that failed
 };
 
 class CDownloadThread : public CThread {
@@ -36,6 +42,14 @@ public:
 
     std::FILE* file() const { return m_file; }
     RangeRequest& rangeRequest() { return m_request; }
+    // The size of the file being downloaded; set before the first assignment.
+    void setFileSize(std::int64_t size) { m_fileSize = size; }
+    std::int64_t fileSize() const { return m_fileSize; }
+    // Called with errno when a write into the file fails (disk full, read-only, too large).
+    void setWriteErrorListener(std::function<void(int)> listener) { m_onWriteError = std::move(listener); }
+    void reportWriteError(int code) {
+        if (m_onWriteError) m_onWriteError(code);
+    }
 
 private:
     std::FILE* m_file;  // not owned
@@ -43,4 +57,6 @@ private:
     // Kept across assignments so the worker's connection is reused; one request per run.
     std::unique_ptr<CLibcurlTool> m_tool;
     RangeRequest m_request;
+    std::int64_t m_fileSize = 0;
+    std::function<void(int)> m_onWriteError;
 };

@@ -1,5 +1,6 @@
 #include "CDownloadThreadManager.h"
 
+#include <cerrno>
 #include <fstream>
 #include <memory>
 
@@ -17,11 +18,24 @@ CDownloadThreadManager::~CDownloadThreadManager() {
 int CDownloadThreadManager::createThreads(int count) {
     if (count <= 0 || count > kMaxThreads || m_file != nullptr) return 0;
     const bool exists = std::ifstream(m_localPath).is_open();
+    errno = 0;
     m_file = std::fopen(m_localPath.c_str(), exists ? "rb+" : "wb+");
-    if (m_file == nullptr) return 0;
+    if (m_file == nullptr) {
+        m_openErrno = errno != 0 ? errno : EIO;
+        return 0;
+    }
     // Every write goes straight to the system: a position saved in the task file must
     // never name bytes still sitting in this process's buffer when it is killed.
     std::setvbuf(m_file, nullptr, _IONBF, 0);
-    for (int i = 0; i < count; ++i) addThread(std::make_unique<CDownloadThread>(m_writeMutex, m_file, m_timeouts));
+    for (int i = 0; i < count; ++i) {
+        auto worker = std::make_unique<CDownloadThread>(m_writeMutex, m_file, m_timeouts);
+        worker->setWriteErrorListener([this](int code) { m_writeErrno.store(code); });
+        m_workers.push_back(worker.get());
+        addThread(std::move(worker));
+    }
     return count;
+}
+
+void CDownloadThreadManager::setFileSize(std::int64_t size) {
+    for (CDownloadThread* worker : m_workers) worker->setFileSize(size);
 }

@@ -2,9 +2,12 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 
 #include "log/ProcessLogger.h"
 #include "platform/Clock.h"
+#include "platform/DiskRoom.h"
 
 CDownloader::CDownloader(std::string remoteUrl, std::string localPath, std::string taskFilePath,
                          std::int32_t threadCount, IEventReporter& reporter, const RangeTimeouts& timeouts)
@@ -15,6 +18,7 @@ CDownloader::CDownloader(std::string remoteUrl, std::string localPath, std::stri
       m_taskManager(m_remoteUrl, m_localPath, m_taskFilePath, reporter),
       m_threadManager(m_localPath, timeouts) {
     m_info.tick = platform::TickCount32();
+    platform::IgnoreFileSizeSignal();
     m_driver = std::thread([this] {
         downloaderThread();
         m_driverFinished.store(true);
@@ -29,14 +33,40 @@ CDownloader::~CDownloader() {
 }
 
 errorcode CDownloader::downloadInit(bool flag, const std::string& label) {
-    if (m_threadManager.createThreads(m_threadCount) == 0) return ERRORCODE_LOCAL_FILE;
+    if (m_threadManager.createThreads(m_threadCount) == 0) {
+        LOG(INFO) << " [Error]: cannot open " << m_localPath << ": " << std::strerror(m_threadManager.openErrno());
+        return ERRORCODE_LOCAL_FILE;
+    }
     const errorcode result = m_taskManager.loadDownloadTask(flag, label);
     if (result != ERRORCODE_OK) {
         LOG(INFO) << " [Error]: " << "error to loadDownloadTask";
         return result;
     }
+    m_threadManager.setFileSize(m_taskManager.contentLength());
     m_dispatched.store(0);
     return ERRORCODE_OK;
+}
+
+errorcode CDownloader::checkRoom() const {
+    return hasRoomFor(m_taskManager.contentLength()) ? ERRORCODE_OK : ERRORCODE_NO_SPACE;
+}
+
+bool CDownloader::hasRoomFor(std::int64_t size) const {
+    if (size > platform::FileSizeLimit()) {
+        LOG(INFO) << " [Error]: " << size << " bytes exceed this process's file-size limit of "
+                  << platform::FileSizeLimit();
+        return false;
+    }
+    std::error_code ec;
+    const auto existing = std::filesystem::file_size(m_localPath, ec);
+    const std::int64_t have = ec ? 0 : static_cast<std::int64_t>(existing);
+    const std::int64_t available = platform::AvailableBytes(m_localPath);
+    if (available >= 0 && size - have > available) {
+        LOG(INFO) << " [Error]: " << size - have << " more bytes needed for " << m_localPath << ", " << available
+                  << " available";
+        return false;
+    }
+    return true;
 }
 
 int CDownloader::startDownload() {
@@ -86,6 +116,7 @@ void CDownloader::saveTaskFile() {
 int CDownloader::downloaderThread() {
     double saves = 0.0;
     for (;;) {
+        m_driverPasses.fetch_add(1, std::memory_order_relaxed);
         const std::int32_t state = m_state.load();
         if (state == STATE_STOPPING) {
             if (m_threadManager.hasBusyThread()) {

@@ -39,7 +39,14 @@ public:
 
     // Opens the local file with the workers and loads or generates the tasks. `flag` is
     // not used; `label` is the action of the size probe's "GetSize" report.
+    // ERRORCODE_LOCAL_FILE: the file cannot be opened; ERRORCODE_CONTENT_LENGTH: no size.
     errorcode downloadInit(bool flag, const std::string& label);
+    // After downloadInit, for a download meant to finish (a speed test samples a few
+    // seconds and needs no room for the whole file): ERRORCODE_NO_SPACE when the folder
+    // cannot take the rest of the file (free space, the process's file-size limit), so
+    // that it is refused before the first range instead of failing when the disk is full,
+    // as if the network had.
+    errorcode checkRoom() const;
     int startDownload();
     int stopDownload();
     // Recomputes the progress figures (driver thread). Returns 1.
@@ -50,6 +57,11 @@ public:
     // Waits without limit for the driver thread to end.
     void waitForDriver();
     bool driverFinished() const { return m_driverFinished.load(); }
+    // errno of the latest failed write into the download file (disk full, read-only, file
+    // too large); 0 while none failed. A download that gets it makes no further progress.
+    int writeErrno() const { return m_threadManager.writeErrno(); }
+    // Passes of the driver loop so far: how often the driver woke up.
+    std::uint64_t driverPasses() const { return m_driverPasses.load(); }
 
     std::int32_t state() const { return m_state.load(); }
     // Whether any work was dispatched in this run.
@@ -64,6 +76,7 @@ public:
 
 private:
     void saveTaskFile();
+    bool hasRoomFor(std::int64_t size) const;
 
     std::string m_remoteUrl;
     std::string m_localPath;
@@ -73,6 +86,7 @@ private:
     std::thread m_driver;
     std::atomic<bool> m_driverFinished{false};
     std::atomic<std::uint8_t> m_dispatched{0};
+    std::atomic<std::uint64_t> m_driverPasses{0};
     mutable std::mutex m_infoMutex;
     DownloadInfo m_info;
     CDownloadTaskManager m_taskManager;

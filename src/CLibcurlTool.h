@@ -8,9 +8,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 class CDownloadThread;
+struct DownloadTask;
+struct RangeRequest;
 
 // Limits of one range request. The defaults are the product's; tests shorten them.
 struct RangeTimeouts {
@@ -34,7 +39,10 @@ public:
     bool init();
 
     // Fetches the inclusive byte range start-end of `url` into the worker's file through
-    // downloadFunc. Returns the libcurl result (0 = success).
+    // downloadFunc. Returns the libcurl result (0 = success). Only an answer whose
+    // Content-Range is the range asked for (or, for a range starting at 0, the whole file)
+    // is written; nothing lands at or beyond the worker's file size. The task's
+    // DownloadedPos reaches EndPos only once the range's last byte is in the file.
     CURLcode httpDownloadContent(const std::string& url, std::int64_t start, std::int64_t end,
                                  CDownloadThread* thread);
     void setRangeTimeouts(const RangeTimeouts& timeouts) { m_timeouts = timeouts; }
@@ -42,11 +50,15 @@ public:
     // libcurl write callback of the range download; userdata is the calling worker.
     // Holds the download write mutex only around the seek, the write and the position update.
     static std::size_t downloadFunc(char* data, std::size_t size, std::size_t count, void* userdata);
+    // libcurl header callback of the range download; userdata is the worker's RangeRequest.
+    static std::size_t rangeHeaderFunc(char* data, std::size_t size, std::size_t count, void* userdata);
 
-    // A server that accepts the connection and then says nothing would hold the probe
-    // and the page fetch for ever (and the install with them): both give up once no byte
-    // arrived for this long, the same limit after which a download counts as stalled.
+    // A server that accepts the connection and then says nothing, or trickles, would hold
+    // the probe and the page fetch for ever (and the install with them): both give up
+    // once fewer than kFetchFloorBytesPerSecond arrived on average for this long, the same
+    // limit after which a download counts as stalled.
     static constexpr long kFetchStallSeconds = 30;
+    static constexpr long kFetchFloorBytesPerSecond = 1024;
     void setFetchStallSeconds(long seconds) { m_fetchStallSeconds = seconds; }
 
     // Header probe: the response headers of every response in the redirect chain, in
@@ -58,6 +70,22 @@ public:
     // handle could be created. caBundle, when given, replaces the trusted roots.
     static CURLcode postData(const std::string& url, const std::string& body, std::string& reply,
                              const char* caBundle = nullptr);
+
+    // Every transfer of the installer speaks HTTP or HTTPS only, redirects included: a URL
+    // from a task file, a page or a Location header must never read local files or reach
+    // other protocols. CURLE_OK, or the result of the setting that failed.
+    static CURLcode limitToHttp(CURL* curl);
+
+    // Header fields of one response block ("HTTP/... status" line, then "Name: value"
+    // lines); names compare case-insensitively, as HTTP defines them.
+    static std::optional<std::string> headerField(std::string_view block, std::string_view name);
+    // The status code of a block's status line; 0 when there is none.
+    static long headerStatus(std::string_view block);
+    // The response blocks of a header text that holds several (a redirect chain).
+    static std::vector<std::string_view> responseBlocks(std::string_view text);
+    // "bytes first-last/total"; total is -1 for "*". False for anything else.
+    static bool parseContentRange(std::string_view value, std::int64_t& first, std::int64_t& last,
+                                  std::int64_t& total);
 
     // Writes the log line of a libcurl result code; returns 1.
     static int figureError(int code);
@@ -71,6 +99,8 @@ public:
     CURL* handle() const { return m_curl; }
 
 private:
+    // Whether the response being received is the range asked for (first chunk only).
+    static bool acceptRange(RangeRequest& request, const DownloadTask& task);
     CURLcode fetch(const std::string& url, bool headerOnly, std::string& out, std::size_t limit);
 
     CURL* m_curl = nullptr;

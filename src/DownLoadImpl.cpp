@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "CDownloader.h"
+#include "CStallWatch.h"
 #include "FuntionImpl/SystemInfo.h"
 #include "log/ProcessLogger.h"
 #include "platform/Clock.h"
@@ -44,6 +46,20 @@ int ErrorCode(int fallback) {
     return code > 1 ? code : fallback;
 }
 
+// Errors that say the folder cannot take (more of) the file, as opposed to a path that
+// does not exist.
+bool IsNoRoomError(int code) {
+    switch (code) {
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+        case EROFS:
+        case EACCES:
+        case EPERM: return true;
+        default: return false;
+    }
+}
+
 }  // namespace
 
 CDownLoadImpl::CDownLoadImpl(IDownloadProgress* progress, IEventReporter& reporter, NetworkAliveFn networkAlive,
@@ -72,14 +88,20 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, const std::st
         downloader.stopDownload();
         downloader.waitForDriver();
     };
-    if (downloader.downloadInit(cdn, "Download") != ERRORCODE_OK) {
+    errorcode init = downloader.downloadInit(cdn, "Download");
+    if (init == ERRORCODE_OK) init = downloader.checkRoom();
+    if (init != ERRORCODE_OK) {
         stopAndWait();
+        // A folder that cannot take the file is the machine's problem, not the server's.
+        if (init == ERRORCODE_NO_SPACE) return kResultNoRoom;
+        if (init == ERRORCODE_LOCAL_FILE && IsNoRoomError(downloader.threadManager().openErrno())) return kResultNoRoom;
         return -1;
     }
     downloader.startDownload();
 
     std::uint32_t lastTick = platform::TickCount32();
     std::int64_t lastBytes = 0;
+    CStallWatch stall(m_settings.stallLimitMs, m_settings.floorBytesPerSecond, lastTick, 0);
     bool noSpeedReported = false;
     double highestRate = 0.0;
     double lowestRate = 102400.0;
@@ -88,6 +110,11 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, const std::st
         if (!m_networkAlive()) {
             stopAndWait();
             return -2;
+        }
+        if (const int code = downloader.writeErrno(); code != 0) {
+            LOG(INFO) << " [Error]: cannot write " << localPath << ": " << std::strerror(code);
+            stopAndWait();
+            return kResultNoRoom;
         }
         const DownloadInfo info = downloader.downloadInfo();
         // Tick differences are taken on the 32-bit tick and read as signed: a record made
@@ -107,10 +134,12 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, const std::st
                 noSpeedReported = true;
                 m_reporter.ReportEvent("DownloaderInfo00", "NoDownloadSpeed", "", false);
             }
-            if (sinceLast >= static_cast<std::int64_t>(m_settings.stallLimitMs)) {
-                stopAndWait();
-                return -3;
-            }
+        }
+        if (stall.stalled(info.tick, info.downloaded)) {
+            LOG(INFO) << " [Error]: less than " << m_settings.floorBytesPerSecond << " bytes per second for "
+                      << m_settings.stallLimitMs << " ms";
+            stopAndWait();
+            return -3;
         }
         const std::int64_t tasks = downloader.tasksCount();
         if (cdn && info.requestCount > 3 * tasks) {

@@ -195,6 +195,7 @@ int CInstallPipeline::InstallThreadFunc() {
             case -2: kind = MessageKind::InternetFail; break;
             case -3: kind = MessageKind::InternetTimeout; break;
             case -4: kind = MessageKind::InternetTimeout; break;
+            case CDownLoadImpl::kResultNoRoom: kind = MessageKind::NoEnoughSpace; break;
             default:
                 Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
                 return -1;
@@ -237,10 +238,13 @@ int CInstallPipeline::InstallThreadFunc() {
     const std::string installDirectory =
         InstallDirectoryFromPathText(m_view.GetControlText("install_file_path_edit"), m_state.productFolderName);
     const std::string temporaryAsReported = TemporaryDirectoryAsReported();
+    const std::string logName =
+        InstallerLogFileName(config.Software_name, m_options.localTime ? m_options.localTime() : LocalTimeNow());
     const std::string commandLine = InstallerCommandLine(
         m_state.innoInstaller, installDirectory, InstallerLanguageValue(m_state.languageIndex.load(), config.Downloader_id),
-        temporaryAsReported,
-        InstallerLogFileName(config.Software_name, m_options.localTime ? m_options.localTime() : LocalTimeNow()));
+        temporaryAsReported, logName);
+    m_installDirectory = installDirectory;
+    if (m_state.innoInstaller && !temporaryAsReported.empty()) m_installerLogPath = temporaryAsReported + logName;
     LOG(INFO) << " [Download File Path]: " << installerPath;
     LOG(INFO) << " [Start Install CmdLine]: " << commandLine;
     Report("Download", "5.ProgramInstall", retryLabel);
@@ -248,6 +252,7 @@ int CInstallPipeline::InstallThreadFunc() {
     const FuntionImpl::InstallerWaitResult waited = FuntionImpl::RunInstallerProcessAndWait(
         installerPath, commandLine, [this](int shown) { ShowPercent(shown); }, m_options.installerWait);
     m_installerPid = waited.pid;
+    m_installerExitCode = waited.exitCode;
     if (waited.outcome == FuntionImpl::InstallerOutcome::INSTALLER_TIMED_OUT) {
         Report("DownloaderInfo", "InstallFailed", "");
         ShowFailurePage();

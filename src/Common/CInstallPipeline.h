@@ -109,6 +109,12 @@ public:
 
     // The process id of the installer this pipeline started; -1 when none was started.
     int InstallerPid() const { return m_installerPid.load(); }
+    // What the finished installer left: its exit status (-1 when it did not finish or
+    // none ran), the log it was asked to write (empty when none), and the install folder.
+    // The wizard does not act on them; the unattended install does. After InstallThreadFunc.
+    int InstallerExitCode() const { return m_installerExitCode; }
+    const std::string& InstallerLogPath() const { return m_installerLogPath; }
+    const std::string& InstallDirectory() const { return m_installDirectory; }
 
 private:
     // Failure form, slide timer stopped, first page, close without asking, done posted.
@@ -131,4 +137,7 @@ private:
     platform::RegistryStore* m_localMachine;
     platform::RegistryStore* m_currentUser;
     std::atomic<int> m_installerPid{-1};
+    int m_installerExitCode = -1;
+    std::string m_installerLogPath;
+    std::string m_installDirectory;
 };

@@ -15,6 +15,7 @@
 #include "Common/LaunchEvents.h"
 #include "Common/WizardState.h"
 #include "FuntionImpl/PreInstallChecks.h"
+#include "FuntionImpl/ProcessLaunch.h"
 #include "log/ProcessLogger.h"
 #include "platform/Folders.h"
 #include "platform/RegistryStore.h"
@@ -98,6 +99,7 @@ const char* to_string(UnattendedExit code) {
         case UNATTENDED_BAD_SIGNATURE: return "bad signature";
         case UNATTENDED_INSTALL_TIMEOUT: return "installer timed out";
         case UNATTENDED_CHECK_FAILED: return "pre-install check failed";
+        case UNATTENDED_INSTALLER_FAILED: return "installer failed";
     }
     return "unknown";
 }
@@ -108,7 +110,8 @@ const char* UnattendedUsage() {
            "  /DIR=FOLDER    install below FOLDER (default: the programs folder's Morvik folder);\n"
            "                 the product's own folder is added when FOLDER does not name it\n"
            "exit codes: 0 installed, 1 failed, 2 usage, 3 no network, 4 no download progress,\n"
-           "            5 bad download, 6 bad signature, 7 installer timed out, 8 pre-install check failed\n";
+           "            5 bad download, 6 bad signature, 7 installer timed out,\n"
+           "            8 pre-install check failed (or no room in the download folder), 9 installer failed\n";
 }
 
 UnattendedRequest ParseUnattendedArguments(const std::vector<std::string>& args) {
@@ -240,6 +243,23 @@ int RunUnattendedInstall(const UnattendedRequest& request) {
         return Fail(code, std::string("install failed: ") + to_string(code));
     }
     if (result < 0 || !view.Done()) return Fail(UNATTENDED_FAILED, "install failed (see the log in " + downloadDir + ")");
+    // "Installed" is a promise to the script that runs us: the installer must have said
+    // so, and the product must be there. (The wizard shows its finished form either way.)
+    if (result == 0) {
+        const std::string logHint = pipeline.InstallerLogPath().empty()
+                                        ? std::string()
+                                        : " (see the installer's log " + pipeline.InstallerLogPath() + ")";
+        if (pipeline.InstallerExitCode() != 0) {
+            return Fail(UNATTENDED_INSTALLER_FAILED,
+                        "the installer failed with exit code " + std::to_string(pipeline.InstallerExitCode()) + logHint);
+        }
+        const std::string executable =
+            FuntionImpl::FindProductExecutable(pipeline.InstallDirectory(), configure.Process_name, true);
+        if (executable.empty() || !platform::FileExists(executable)) {
+            return Fail(UNATTENDED_INSTALLER_FAILED, "the installer ended but " + configure.Process_name +
+                                                         " is not in " + pipeline.InstallDirectory() + logHint);
+        }
+    }
     std::printf("%s %s is installed in %s\n", configure.Software_name.c_str(), configure.Software_version.c_str(),
                 installDir.c_str());
     UserLogReporter::Instance().WaitUntilSent(std::chrono::seconds(5));

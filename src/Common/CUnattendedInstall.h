@@ -19,6 +19,8 @@ enum UnattendedExit : int {
     UNATTENDED_BAD_SIGNATURE = 6,    // the downloaded installer failed its signature check
     UNATTENDED_INSTALL_TIMEOUT = 7,  // the installer did not finish in time (it is left running)
     UNATTENDED_CHECK_FAILED = 8,     // a pre-install check failed: product running, disk space, folder
+                                     // (also a download folder that is full or read-only)
+    UNATTENDED_INSTALLER_FAILED = 9, // the installer ended with a failure, or left no product executable
 };
 const char* to_string(UnattendedExit code);
 

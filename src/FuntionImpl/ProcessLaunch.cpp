@@ -128,6 +128,7 @@ InstallerWaitResult RunInstallerProcessAndWait(const std::string& applicationPat
     LOG(INFO) << " Cmd Finished, nWaitSeconds: " << waitCount;
     if (progress) progress(100);
     result.outcome = InstallerOutcome::INSTALLER_FINISHED;
+    result.exitCode = installer->Exited() ? installer->ExitCode() : -1;
     result.waitCount = waitCount;
     return result;
 }

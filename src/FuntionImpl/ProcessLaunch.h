@@ -38,6 +38,7 @@ struct InstallerWaitResult {
     InstallerOutcome outcome = InstallerOutcome::INSTALLER_TIMED_OUT;
     int waitCount = 0;  // the wait counter when the outcome was decided
     int pid = -1;       // the installer's process id; -1 when it could not be started
+    int exitCode = -1;  // its exit status once finished (128 + signal when a signal ended it)
 };
 
 // One wait for the installer to end and the pause after an unsuccessful one; tests

@@ -33,6 +33,9 @@ CurlPoster::CurlPoster() : handle_((GlobalInit(), curl_easy_init())) {
     }
     curl_easy_setopt(data, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(data, CURLOPT_NOSIGNAL, 1L);
+    // Analytics go out over HTTP(S) only, also where a redirect leads.
+    curl_easy_setopt(data, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(data, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
 
     CURLcode result = curl_easy_setopt(data, CURLOPT_CONNECTTIMEOUT, 15L);
     if (result != CURLE_OK) {

@@ -151,6 +151,9 @@ int WebLog::HttpGet(const std::string& url, std::string& reply) {
     curl_easy_setopt(data, CURLOPT_LOW_SPEED_TIME, 6L);
     curl_easy_setopt(data, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(data, CURLOPT_MAXREDIRS, 5L);
+    // The service is reached over HTTP(S) only, also where a redirect leads.
+    curl_easy_setopt(data, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(data, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(data, CURLOPT_FRESH_CONNECT, 1L);
     if (const char* bundle = std::getenv("CURL_CA_BUNDLE"); bundle != nullptr && *bundle != '\0') {
         curl_easy_setopt(data, CURLOPT_CAINFO, bundle);

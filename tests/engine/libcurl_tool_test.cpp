@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -142,7 +143,13 @@ TEST_F(RangeFixture, WrongResponsesWriteNothing) {
     notFound.status = 404;
     TestHttpServer::FileOptions serverError;
     serverError.status = 500;
-    for (const Case& c : {Case{"ignored range", ignore}, Case{"404", notFound}, Case{"500", serverError}}) {
+    TestHttpServer::FileOptions shifted;  // a 206 for bytes after the ones asked for
+    shifted.rangeShift = 1000;
+    TestHttpServer::FileOptions otherSize;  // a 206 of a file of another size
+    otherSize.advertisedSize = 3 * MiB + 1;
+    worker->setFileSize(3 * MiB);
+    for (const Case& c : {Case{"ignored range", ignore}, Case{"404", notFound}, Case{"500", serverError},
+                          Case{"shifted Content-Range", shifted}, Case{"another file's Content-Range", otherSize}}) {
         SCOPED_TRACE(c.name);
         server.serveGenerated("/f.bin", 3 * MiB, c.options);
         DownloadTask second;
@@ -152,6 +159,89 @@ TEST_F(RangeFixture, WrongResponsesWriteNothing) {
         EXPECT_EQ(second.DownloadedPos, MiB);
         EXPECT_EQ(written().size(), 0u);
     }
+}
+
+// libcurl calls a 206 whose Content-Length is one short of its Content-Range a success;
+// the byte at EndPos is then still missing and the task must not pass for complete.
+TEST_F(RangeFixture, ShortPartialAnswerLeavesTheTaskUnfinished) {
+    TestHttpServer::FileOptions shortOne;
+    shortOne.shortBy = 1;
+    server.serveGenerated("/f.bin", 3 * MiB, shortOne);
+    worker->setFileSize(3 * MiB);
+    DownloadTask second;
+    setTask(second, 2, MiB, 2 * MiB - 1, server.url("/f.bin"));
+    EXPECT_EQ(fetch(second), CURLE_OK);
+    EXPECT_NE(second.DownloadedPos, second.EndPos);
+
+    server.setOptions("/f.bin", {});
+    EXPECT_EQ(fetch(second), CURLE_OK);
+    EXPECT_EQ(second.DownloadedPos, second.EndPos);
+    EXPECT_EQ(server.requests().back().range, "bytes=2097150-2097151");
+    EXPECT_TRUE(written().substr(MiB) == TestHttpServer::GeneratedContent(MiB, MiB));
+}
+
+// A body longer than its range (here the last task's, which asks for one byte past the
+// end) must not write past the file's size, known or learnt from the Content-Range.
+TEST_F(RangeFixture, LongerBodyNeverWritesPastTheFile) {
+    const std::int64_t size = MiB + 1000;
+    TestHttpServer::FileOptions longer;
+    longer.overlongBy = 1;
+    server.serveGenerated("/f.bin", size, longer);
+    for (const std::int64_t known : {size, std::int64_t{0}}) {
+        SCOPED_TRACE(known);
+        worker->setFileSize(known);
+        DownloadTask last;
+        setTask(last, 1, 0, size, server.url("/f.bin"));
+        fetch(last);
+        EXPECT_EQ(last.DownloadedPos, size);
+        const std::string out = written();
+        EXPECT_EQ(static_cast<std::int64_t>(out.size()), size);
+        EXPECT_TRUE(out == TestHttpServer::GeneratedContent(0, static_cast<std::size_t>(size)));
+    }
+}
+
+// A write the disk refuses is told to the pool with its errno, so the download can say
+// "disk full" rather than wait for a network that is fine.
+TEST_F(RangeFixture, FailedWriteIsReportedWithItsErrno) {
+    server.serveGenerated("/f.bin", 2 * MiB);
+    std::unique_ptr<std::FILE, FileCloser> full(std::fopen("/dev/full", "rb+"));
+    ASSERT_TRUE(full);
+    std::setvbuf(full.get(), nullptr, _IONBF, 0);
+    CDownloadThread fullWorker(writeMutex, full.get(), timeouts);
+    int reported = 0;
+    fullWorker.setWriteErrorListener([&reported](int code) { reported = code; });
+    DownloadTask task;
+    setTask(task, 1, 0, MiB - 1, server.url("/f.bin"));
+    fullWorker.assign(&task);
+    CLibcurlTool tool;
+    ASSERT_TRUE(tool.init());
+    EXPECT_EQ(tool.httpDownloadContent(task.RemotePath, 0, MiB - 1, &fullWorker), CURLE_WRITE_ERROR);
+    EXPECT_EQ(reported, ENOSPC);
+    EXPECT_EQ(task.DownloadedPos, 0);
+    fullWorker.stop();
+}
+
+// Only HTTP and HTTPS are fetched: a range, a probe or a page at another scheme, or a
+// redirect to one, reads nothing.
+TEST_F(RangeFixture, OtherProtocolsAreRefused) {
+    DownloadTask task;
+    setTask(task, 1, 0, 99, "file:///etc/passwd");
+    EXPECT_EQ(fetch(task), CURLE_UNSUPPORTED_PROTOCOL);
+    EXPECT_EQ(written().size(), 0u);
+
+    server.redirect("/away", "file:///etc/passwd", 302, true);
+    setTask(task, 1, 0, 99, server.url("/away"));
+    EXPECT_EQ(fetch(task), CURLE_UNSUPPORTED_PROTOCOL);
+    EXPECT_EQ(written().size(), 0u);
+
+    CLibcurlTool tool;
+    ASSERT_TRUE(tool.init());
+    std::string text;
+    EXPECT_EQ(tool.getHeader("file:///etc/passwd", text), CURLE_UNSUPPORTED_PROTOCOL);
+    EXPECT_EQ(tool.getContent("file:///etc/passwd", text, 100), CURLE_UNSUPPORTED_PROTOCOL);
+    EXPECT_TRUE(text.empty());
+    std::string reply;
+    EXPECT_EQ(CLibcurlTool::postData("file:///tmp/x", "a=b", reply), CURLE_UNSUPPORTED_PROTOCOL);
 }
 
 TEST(LibcurlTool, HeaderProbeHoldsEveryResponseOfARedirectChain) {

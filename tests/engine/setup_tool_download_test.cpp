@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "CDownloadTaskManager.h"
@@ -107,6 +108,30 @@ TEST_F(SetupToolDownload, CtrlCStopsCleanlyAndSavesTheTaskFile) {
     const std::int64_t recorded = recordedBytes();
     ASSERT_LT(recorded, size);
     resumeAndCheck(recorded);
+}
+
+// Like Setup, the tool gives up on a server that never delivers at a usable rate (it ran
+// for ever before), and blames a folder that cannot take the file, not the network.
+TEST_F(SetupToolDownload, GivesUpOnATrickleAndOnAFolderWithoutRoom) {
+    TestHttpServer::FileOptions trickle;
+    trickle.bytesPerSecond = 50;  // per response: 500 bytes a second with ten workers
+    server.setOptions("/setup.bin", trickle);
+    const std::string out = dir.file("trickle.txt");
+    const std::string limited = "QV_TEST_STALL_LIMIT_MS=1500 timeout 60 " + command() + " > " + out + " 2>&1";
+    EXPECT_EQ(std::system(limited.c_str()), 1 << 8) << ReadFile(out);
+    EXPECT_NE(ReadFile(out).find("setup-tool download: no progress: less than 1024 bytes per second for 1500 ms"),
+              std::string::npos) << ReadFile(out);
+    EXPECT_NE(ReadFile(out).find("incomplete"), std::string::npos) << ReadFile(out);
+
+    server.setOptions("/setup.bin", {});
+    std::filesystem::remove(local);
+    std::filesystem::remove(local + ".xml");
+    server.resetCounters();
+    const std::string noRoom = "prlimit --fsize=1048576 -- " + command() + " > " + out + " 2>&1";
+    EXPECT_EQ(std::system(noRoom.c_str()), 1 << 8) << ReadFile(out);
+    EXPECT_NE(ReadFile(out).find("setup-tool download: not enough room for " + std::to_string(size) + " bytes"),
+              std::string::npos) << ReadFile(out);
+    for (const auto& request : server.requests()) EXPECT_TRUE(request.range.empty()) << request.range;
 }
 
 TEST(SetupToolDownloadUsage, BadArgumentsAreUsageErrors) {

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <curl/curl.h>
+
 #include <filesystem>
 
 #include "CDownloadTaskManager.h"
+#include "CLibcurlTool.h"
 #include "EngineTestSupport.h"
 #include "support/TestHttpServer.h"
 
@@ -72,7 +75,11 @@ TEST(TaskManager, ParsesTheSizeFromHeaderText) {
         {"HTTP/1.1 206 Partial\r\nContent-Range: bytes 0-0/3000000000\r\nServer: x/1\r\nContent-Length: 1\r\n", 3000000000},
         {"HTTP/1.1 206 Partial\r\nServer: x\r\nContent-Range: bytes 0-0/77\r\n", 77},
         {"HTTP/1.1 206 Partial\r\nContent-Range: bytes */*\r\n", 0},
-        {"HTTP/1.1 200 OK\r\ncontent-length: 10\r\n", 0},
+        {"HTTP/1.1 200 OK\r\ncontent-length: 10\r\n", 10},
+        {"HTTP/1.1 206 Partial\r\nCONTENT-RANGE: bytes 0-0/123\r\n", 123},
+        {"HTTP/1.1 200 OK\r\nX-Content-Length: 5\r\n", 0},
+        // The last response of a redirect chain decides.
+        {"HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 5\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 77\r\n", 77},
         {"HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n", 0},
         {"HTTP/1.1 200 OK\r\nContent-Length: -5\r\n", 0},
         {"", 0},
@@ -180,6 +187,50 @@ TEST_F(TaskManagerTest, RedirectsAreFollowedAndTheFinalUrlIsUsedByEveryTask) {
     EXPECT_TRUE(log.hasPrefix(" [Error]: more than 10 redirects"));
 }
 
+// Header names in any case, a Content-Location beside the answer, and a Location on a
+// status that is not a redirect: the size is found with one probe and the URL stays.
+TEST_F(TaskManagerTest, ProbeReadsHeadersInAnyCaseAndFollowsOnlyRedirects) {
+    TestHttpServer::FileOptions located;
+    located.contentLocation = "/elsewhere.bin";
+    server.serveGenerated("/f.bin", 3 * MiB + 7, located);
+    for (const bool lower : {false, true}) {
+        SCOPED_TRACE(lower ? "lower-case names" : "usual names");
+        server.setLowerCaseHeaders(lower);
+        server.resetCounters();
+        auto tasks = manager("/f.bin");
+        int code = -1;
+        EXPECT_EQ(tasks->getContentLength(code), 3 * MiB + 7);
+        EXPECT_EQ(tasks->remoteUrl(), server.url("/f.bin"));
+        EXPECT_EQ(server.requestCount(), 1u);
+        if (lower) {
+            // The server really sends them so.
+            CLibcurlTool tool;
+            ASSERT_TRUE(tool.init());
+            std::string header;
+            ASSERT_EQ(tool.getHeader(server.url("/f.bin"), header), CURLE_OK);
+            EXPECT_NE(header.find("content-length: "), std::string::npos) << header;
+            EXPECT_NE(header.find("content-location: "), std::string::npos) << header;
+            EXPECT_EQ(header.find("Content-"), std::string::npos) << header;
+        }
+    }
+    // A lower-case location of a real redirect is still followed.
+    server.redirect("/start", "/f.bin");
+    auto tasks = manager("/start");
+    int code = -1;
+    EXPECT_EQ(tasks->getContentLength(code), 3 * MiB + 7);
+    EXPECT_EQ(tasks->remoteUrl(), server.url("/f.bin"));
+}
+
+// A redirect may name any URL; only HTTP(S) is ever fetched, so a Location pointing at a
+// local file gives no size (before, the file's own size and then its bytes).
+TEST_F(TaskManagerTest, RedirectToAnotherProtocolGivesNoSize) {
+    server.redirect("/start", "file:///etc/passwd", 302, true);
+    auto tasks = manager("/start");
+    int code = -1;
+    EXPECT_EQ(tasks->getContentLength(code), 0);
+    EXPECT_EQ(code, CURLE_UNSUPPORTED_PROTOCOL);
+}
+
 TEST_F(TaskManagerTest, TaskFileHasTheExactLayout) {
     server.serveGenerated("/f.bin", 2 * MiB + MiB / 2);
     auto tasks = manager("/f.bin");
@@ -240,6 +291,9 @@ TEST_F(TaskManagerTest, ResumesFinishedTasksAsDoneAndOthersAsWaiting) {
         tasks->addDownloadTime(5000);
         tasks->saveTaskInfo();
     }
+    // The data file holds what the tasks count as written (sparse).
+    WriteFile(dir.file("file.bin"), "");
+    std::filesystem::resize_file(dir.file("file.bin"), std::int64_t{2049} * MiB + 77);
     LogCapture log;
     auto resumed = manager("/f.bin");
     ASSERT_EQ(resumed->loadDownloadTask(false, "Download"), ERRORCODE_OK);
@@ -274,6 +328,13 @@ TEST_F(TaskManagerTest, RejectsTaskFilesThatDoNotMatch) {
         tasks->saveTaskInfo();
         good = ReadFile(taskFile);
     }
+    const std::string data = dir.file("file.bin");
+    WriteFile(data, std::string(4096, 'x'));
+    {
+        auto tasks = manager("/f.bin");
+        ASSERT_EQ(tasks->loadDownloadTask(false, ""), ERRORCODE_OK);
+        ASSERT_EQ(tasks->allTasks()[0]->DownloadedPos, 4096);  // the unchanged file is taken
+    }
     auto replace = [&](const std::string& from, const std::string& to) {
         std::string text = good;
         const auto at = text.find(from);
@@ -291,10 +352,13 @@ TEST_F(TaskManagerTest, RejectsTaskFilesThatDoNotMatch) {
         {"position past the range", replace("<DownloadedPos>4096<", "<DownloadedPos>1048577<")},
         {"position before the range", replace("<DownloadedPos>1048576<", "<DownloadedPos>5<")},
         {"finished short of its end", replace("<TaskStatus>0</TaskStatus>", "<TaskStatus>1</TaskStatus>")},
+        {"a task from another URL", replace("<RemotePath>" + server.url("/f.bin"), "<RemotePath>file:///etc/passwd")},
+        {"a task from another server path", replace("<RemotePath>" + server.url("/f.bin"), "<RemotePath>" + server.url("/g.bin"))},
     };
     for (const auto& [name, text] : cases) {
         SCOPED_TRACE(name);
         WriteFile(taskFile, text);
+        WriteFile(data, std::string(4096, 'x'));
         LogCapture log;
         auto tasks = manager("/f.bin");
         ASSERT_EQ(tasks->loadDownloadTask(false, "Download"), ERRORCODE_OK);
@@ -307,6 +371,18 @@ TEST_F(TaskManagerTest, RejectsTaskFilesThatDoNotMatch) {
             EXPECT_EQ(t->DownloadedPos, t->StartPos);
             EXPECT_EQ(t->TaskStatus, TASK_WAITING);
         }
+    }
+    // A data file that is gone, or shorter than the task file counts, is no base to resume on.
+    for (const bool gone : {true, false}) {
+        SCOPED_TRACE(gone ? "data file gone" : "data file cut short");
+        WriteFile(taskFile, good);
+        std::filesystem::remove(data);
+        if (!gone) WriteFile(data, std::string(4095, 'x'));
+        LogCapture log;
+        auto tasks = manager("/f.bin");
+        ASSERT_EQ(tasks->loadDownloadTask(false, "Download"), ERRORCODE_OK);
+        EXPECT_TRUE(log.has(" taskinfo file error"));
+        EXPECT_EQ(tasks->allTasks()[0]->DownloadedPos, 0);
     }
     // A missing task file is no error: the tasks are generated without a word about it.
     std::filesystem::remove(taskFile);

@@ -3,11 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <atomic>
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <vector>
 
+#include "CStallWatch.h"
 #include "DownLoadImpl.h"
 #include "engine/EngineTestSupport.h"
 #include "orchestration/OrchestrationSupport.h"
@@ -149,6 +153,36 @@ TEST_F(SuperDownloadTest, StalledServerGivesOneNoSpeedEventThenMinusThree) {
     EXPECT_EQ(CountEvents(reporter_, "Server"), 0u);
 }
 
+// A few bytes a second keep the count growing, but that is no download: under the floor
+// rate for the stall limit it gives up like a silent server (before, this file took
+// minutes and counted as a success).
+TEST_F(SuperDownloadTest, TrickleBelowTheFloorRateGivesMinusThree) {
+    TestHttpServer server;
+    qvtest::FileOptions trickle;
+    trickle.bytesPerSecond = 300;
+    server.serveGenerated("/setup.exe", 24 * 1024, trickle);
+    LogCapture log;
+    EXPECT_EQ(Download(server.url("/setup.exe")), -3);
+    EXPECT_TRUE(log.hasPrefix(" [Error]: less than 1024 bytes per second for 1500 ms"));
+}
+
+// A folder that cannot hold the file is refused before the first range, as "no room"
+// (-6), not as a network failure.
+TEST_F(SuperDownloadTest, FileLargerThanTheFolderTakesGivesMinusSixBeforeAnyRange) {
+    TestHttpServer server;
+    server.serveGenerated("/setup.exe", 3 << 20);
+    rlimit original{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &original), 0);
+    rlimit small = original;
+    small.rlim_cur = 1 << 20;  // the largest file this process may write
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int result = Download(server.url("/setup.exe"));
+    setrlimit(RLIMIT_FSIZE, &original);
+    EXPECT_EQ(result, CDownLoadImpl::kResultNoRoom);
+    for (const auto& request : server.requests()) EXPECT_TRUE(request.range.empty()) << request.range;
+    EXPECT_LT(std::filesystem::file_size(local_), 1u << 20);
+}
+
 TEST_F(SuperDownloadTest, CdnUrlNeedingTooManyRequestsGivesMinusFour) {
     TestHttpServer server;
     qvtest::FileOptions drop;
@@ -183,6 +217,34 @@ TEST_F(SuperDownloadTest, CdnRuleLeavesOrdinaryUrlsAlone) {
     // Nothing ever arrives, so the stall rule ends it instead.
     EXPECT_EQ(Download(server.url("/setup.exe")), -3);
     EXPECT_FALSE(log.hasPrefix(" ---cdn fail:"));
+}
+
+// The stall rule by itself: a period of the limit must bring the floor's worth of bytes;
+// bytes given and taken back again (a range stepped back by one) do not count.
+TEST(StallWatchTest, APeriodMustBringTheFloorsWorth) {
+    struct Step {
+        std::uint32_t tick;
+        std::int64_t bytes;
+        bool stalled;
+    };
+    struct Case {
+        const char* name;
+        std::uint32_t startTick;
+        std::vector<Step> steps;
+    };
+    // Limit 1000 ms, floor 1000 bytes/s: each period needs 1000 bytes.
+    const Case cases[] = {
+        {"nothing at all", 0, {{500, 0, false}, {999, 0, false}, {1000, 0, true}}},
+        {"a trickle", 0, {{400, 300, false}, {800, 600, false}, {1000, 900, true}}},
+        {"enough, then nothing", 0, {{500, 1000, false}, {1400, 1000, false}, {1500, 1000, true}}},
+        {"given and taken back", 0, {{300, 999, false}, {600, 998, false}, {900, 999, false}, {1000, 999, true}}},
+        {"tick wrapping around", 0xFFFFFE00u, {{0xFFFFFF00u, 0, false}, {0x100u, 10, false}, {0x300u, 10, true}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CStallWatch watch(1000, 1000, c.startTick, 0);
+        for (const Step& step : c.steps) EXPECT_EQ(watch.stalled(step.tick, step.bytes), step.stalled) << step.tick;
+    }
 }
 
 TEST(CdnUrlTest, ContentDeliveryMarkersAnywhereCaseSensitive) {

@@ -101,7 +101,7 @@ TEST(ChildProcess, WaitTimesOutWhileTheChildKeepsRunning) {
         EXPECT_EQ(child->Wait(300), ChildProcess::WaitResult::WAIT_TIMED_OUT);
         auto waited = std::chrono::steady_clock::now() - before;
         EXPECT_GE(waited, std::chrono::milliseconds(290));
-        EXPECT_LT(waited, std::chrono::milliseconds(3000));
+        EXPECT_LT(waited, std::chrono::seconds(15));  // far below the child's 30 s, whatever the load
         EXPECT_EQ(child->Wait(0), ChildProcess::WaitResult::WAIT_TIMED_OUT);
     }
     // Letting go of the object neither kills the child nor leaves a zombie once it ends.

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <stdexcept>
 
@@ -41,6 +42,17 @@ void TestHttpServer::start() {
     // Ten workers keeping their connections alive need ten server threads at once.
     m_server->new_task_queue = [] { return new httplib::ThreadPool(48); };
     m_server->set_keep_alive_max_count(100000);
+    // Header names go out as they are stored, so the lower-case mode renames them last.
+    m_server->set_post_routing_handler([this](const httplib::Request&, httplib::Response& res) {
+        if (!m_lowerCase.load()) return;
+        httplib::Headers lowered;
+        for (const auto& [name, value] : res.headers) {
+            std::string lower = name;
+            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            lowered.emplace(lower, value);
+        }
+        res.headers = std::move(lowered);
+    });
     m_server->Get(".*", [this](const httplib::Request& req, httplib::Response& res) { handle(req, res); });
     m_server->Post(".*", [this](const httplib::Request& req, httplib::Response& res) {
         {
@@ -184,6 +196,7 @@ void TestHttpServer::handle(const httplib::Request& req, httplib::Response& res)
         if (file.options.status != 0 && file.options.statusTimes == 0) file.options.status = 0;
     }
     const FileOptions& options = file.options;
+    if (!options.contentLocation.empty()) res.set_header("Content-Location", url(options.contentLocation));
     if (options.status != 0) {
         res.status = options.status;
         res.set_content("error " + std::to_string(options.status), "text/plain");
@@ -201,10 +214,15 @@ void TestHttpServer::handle(const httplib::Request& req, httplib::Response& res)
             return;
         }
         if (last < 0 || last >= file.size) last = file.size - 1;
+        if (options.rangeShift != 0) {
+            first = std::clamp<std::int64_t>(first + options.rangeShift, 0, file.size - 1);
+            last = std::clamp<std::int64_t>(last + options.rangeShift, first, file.size - 1);
+        }
         length = last - first + 1;
         res.status = 206;
         res.set_header("Content-Range",
                        "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(claimed));
+        length -= std::min(options.shortBy, length - 1);
     } else {
         first = 0;
         res.status = 200;
@@ -224,6 +242,7 @@ void TestHttpServer::handle(const httplib::Request& req, httplib::Response& res)
         res.set_content("", "application/octet-stream");
         return;
     }
+    length += options.overlongBy;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         auto& live = m_files[req.path].options;
@@ -254,7 +273,14 @@ void TestHttpServer::handle(const httplib::Request& req, httplib::Response& res)
             }
             std::string generated;
             const char* data = nullptr;
-            if (content) {
+            if (content && pos + static_cast<std::int64_t>(chunk) > static_cast<std::int64_t>(content->size())) {
+                // An over-long body runs on past the file's end.
+                generated.assign(chunk, 'X');
+                if (pos < static_cast<std::int64_t>(content->size())) {
+                    generated.replace(0, content->size() - static_cast<std::size_t>(pos), *content, static_cast<std::size_t>(pos));
+                }
+                data = generated.data();
+            } else if (content) {
                 data = content->data() + pos;
             } else {
                 generated = GeneratedContent(pos, chunk);

@@ -3,7 +3,9 @@
 // serves files from memory or generated on the fly (so multi-GiB files cost no memory),
 // answers byte ranges itself (206, Content-Range, Content-Length), and misbehaves on
 // request: stall or drop the connection at a file offset, ignore Range, claim a wrong
-// size, redirect, answer an error status, or serve slowly. It counts the body bytes it
+// size, redirect, answer an error status, serve slowly (down to a trickle), write header
+// names in lower case, add a Content-Location, answer another range than asked, or send a
+// body one way or the other of its range. It counts the body bytes it
 // sent and records every request with its Range header, so a test can check exactly
 // what was transferred.
 //
@@ -11,6 +13,7 @@
 //
 // Threads: requests are served on the server's own pool; every method is thread-safe.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -45,6 +48,13 @@ struct FileOptions {
     bool faultPerResponse = false;
     int faultTimes = 1;
     int stallMs = 60000;
+    // Ways of answering that HTTP allows or that broken servers and proxies produce:
+    std::string contentLocation;     // when set: a Content-Location header naming this path
+    std::int64_t rangeShift = 0;     // answer a range this many bytes later than asked, saying so
+    std::int64_t shortBy = 0;        // a 206 whose body (and Content-Length) lacks this many bytes
+                                     // at its end while its Content-Range names the range asked for
+    std::int64_t overlongBy = 0;     // bodies (and Content-Length) this many bytes longer than
+                                     // the range, the extra bytes continuing past it
 };
 
 class TestHttpServer {
@@ -74,6 +84,9 @@ public:
     void setOptions(const std::string& path, const FileOptions& options);
     // `to` is a path on this server (sent as an absolute URL) unless relativeLocation.
     void redirect(const std::string& from, const std::string& to, int status = 302, bool relativeLocation = false);
+    // Every header name of every answer in lower case (content-length, content-range,
+    // location ...), as HTTP/2 gateways and some proxies send them.
+    void setLowerCaseHeaders(bool lower) { m_lowerCase.store(lower); }
 
     static char GeneratedByte(std::int64_t offset);
     static std::string GeneratedContent(std::int64_t offset, std::size_t length);
@@ -106,6 +119,7 @@ private:
     std::thread m_thread;
     int m_port = 0;
     bool m_tls = false;
+    std::atomic<bool> m_lowerCase{false};
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

@@ -25,8 +25,10 @@ protected:
     }
 
     // Runs build/Setup with a clean environment pointed at `demo`; no DISPLAY on purpose.
-    RunResult Run(qvtest::DemoEnvironment* demo, const std::string& args) {
-        std::string env = "env -i PATH=/usr/bin:/bin LANG=en_US.UTF-8 HOME='" + (root_ / "home").string() +
+    // `prefix` goes before the command (a resource limit), `extraEnv` into its environment.
+    RunResult Run(qvtest::DemoEnvironment* demo, const std::string& args, const std::string& prefix = "",
+                  const std::string& extraEnv = "") {
+        std::string env = prefix + "env -i " + extraEnv + " PATH=/usr/bin:/bin LANG=en_US.UTF-8 HOME='" + (root_ / "home").string() +
                           "' TMPDIR='" + (root_ / "tmp").string() + "' QV_REGISTRY_DIR='" + (root_ / "registry").string() + "'";
         if (const char* lsan = std::getenv("LSAN_OPTIONS")) env += std::string(" LSAN_OPTIONS='") + lsan + "'";
         if (demo != nullptr) {
@@ -84,6 +86,38 @@ TEST_F(Unattended, AStoppedDownloadServerEndsWithTheDownloadCodeAndAClearMessage
     EXPECT_EQ(run.exitCode, UNATTENDED_BAD_DOWNLOAD) << run.out << run.err;
     EXPECT_NE(run.err.find("Setup: UrlFail:"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("install failed: bad download"), std::string::npos) << run.err;
+}
+
+// "Installed" only when the installer says so and the product is there; otherwise the
+// failure code and where to look.
+TEST_F(Unattended, AFailedInstallerOrAMissingProductIsNotInstalled) {
+    {
+        qvtest::DemoEnvironment demo(DemoOptions());
+        RunResult run = Run(&demo, "/S /DIR=" + (root_ / "opt").string(), "", "QV_SAMPLE_INSTALL_FAIL=1");
+        EXPECT_EQ(run.exitCode, UNATTENDED_INSTALLER_FAILED) << run.out << run.err;
+        EXPECT_NE(run.err.find("the installer failed with exit code 1 (see the installer's log "), std::string::npos)
+            << run.err;
+        EXPECT_EQ(run.out.find("is installed in"), std::string::npos) << run.out;
+    }
+    {
+        qvtest::DemoEnvironment::Options options = DemoOptions();
+        options.processName = "NotTheProduct.exe";
+        qvtest::DemoEnvironment demo(options);
+        RunResult run = Run(&demo, "/S /DIR=" + (root_ / "opt2").string());
+        EXPECT_EQ(run.exitCode, UNATTENDED_INSTALLER_FAILED) << run.out << run.err;
+        EXPECT_NE(run.err.find("NotTheProduct.exe is not in " + (root_ / "opt2" / "Morvik Backup").string()),
+                  std::string::npos) << run.err;
+    }
+}
+
+// A download folder that cannot take the installer (here: a file-size limit below its
+// size) is the pre-install code with the NoEnoughSpace message, not a network failure.
+TEST_F(Unattended, ADownloadFolderWithoutRoomSaysSo) {
+    qvtest::DemoEnvironment demo(DemoOptions());
+    RunResult run = Run(&demo, "/S /DIR=" + (root_ / "opt").string(), "prlimit --fsize=524288 -- ");
+    EXPECT_EQ(run.exitCode, UNATTENDED_CHECK_FAILED) << run.out << run.err;
+    EXPECT_NE(run.err.find("Setup: NoEnoughSpace:"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("InternetTimeout"), std::string::npos) << run.err;
 }
 
 TEST_F(Unattended, CommandLineMistakesAreUsageErrors) {

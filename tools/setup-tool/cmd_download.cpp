@@ -5,11 +5,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "CDownloader.h"
+#include "CStallWatch.h"
 #include "Subcommand.h"
 #include "platform/Signals.h"
 #include "platform/Terminal.h"
@@ -25,6 +27,17 @@ class NoEvents : public IEventReporter {
 public:
     int ReportEvent(const std::string&, const std::string&, const std::string&, bool) override { return 0; }
 };
+
+// The installer's no-progress limit; QV_TEST_STALL_LIMIT_MS shortens it for tests, as it
+// does for Setup.
+std::uint32_t StallLimitMs() {
+    const char* text = std::getenv("QV_TEST_STALL_LIMIT_MS");
+    if (text == nullptr || *text == '\0') return CStallWatch::kDefaultLimitMs;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (*end != '\0' || value == 0 || value > 600000) return CStallWatch::kDefaultLimitMs;
+    return static_cast<std::uint32_t>(value);
+}
 
 double MegabytesPerSecond(std::int64_t bytes, double seconds) {
     return seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0.0;
@@ -50,7 +63,9 @@ int RunDownload(const std::vector<std::string>& args) {
             std::printf("usage: setup-tool download URL FILE [--threads N]\n\n"
                         "Downloads URL into FILE in 1 MiB ranges with N workers (1-%d, default 10).\n"
                         "Progress is kept in FILE.xml: Ctrl-C stops cleanly, and the same command\n"
-                        "resumes. Exit 0 when the file is complete, 1 when it is not, 2 on usage.\n",
+                        "resumes. Like the installer, it gives up when less than 1 KiB/s arrived for\n"
+                        "30 s, or when FILE's folder cannot take the file (full, read-only).\n"
+                        "Exit 0 when the file is complete, 1 when it is not, 2 on usage.\n",
                         CDownloadThreadManager::kMaxThreads);
             return EXIT_OK;
         }
@@ -77,12 +92,16 @@ int RunDownload(const std::vector<std::string>& args) {
 
     NoEvents events;
     CDownloader downloader(url, file, file + ".xml", threads, events);
-    const errorcode init = downloader.downloadInit(false, "Download");
+    errorcode init = downloader.downloadInit(false, "Download");
+    if (init == ERRORCODE_OK) init = downloader.checkRoom();
     if (init != ERRORCODE_OK) {
         downloader.stopDownload();
         downloader.waitForDriver();
         if (init == ERRORCODE_LOCAL_FILE) {
             std::fprintf(stderr, "setup-tool download: cannot open %s for writing\n", file.c_str());
+        } else if (init == ERRORCODE_NO_SPACE) {
+            std::fprintf(stderr, "setup-tool download: not enough room for %lld bytes in the folder of %s\n",
+                         static_cast<long long>(downloader.contentLength()), file.c_str());
         } else {
             std::fprintf(stderr, "setup-tool download: no size for %s after 5 tries (see setup-tool --log download)\n",
                          url.c_str());
@@ -112,6 +131,9 @@ int RunDownload(const std::vector<std::string>& args) {
     std::int64_t windowBytes = already;
     double speed = 0.0;  // MB/s over the last second or so
     bool interrupted = false;
+    std::string gaveUp;  // why the download was abandoned
+    const DownloadInfo first = downloader.downloadInfo();
+    CStallWatch stall(StallLimitMs(), CStallWatch::kDefaultFloorBytesPerSecond, first.tick, first.downloaded);
     while (!downloader.driverFinished()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         if (platform::InterruptScope::Requested()) {
@@ -122,6 +144,15 @@ int RunDownload(const std::vector<std::string>& args) {
             break;
         }
         const DownloadInfo info = downloader.downloadInfo();
+        if (const int code = downloader.writeErrno(); code != 0) {
+            gaveUp = "cannot write " + file + ": " + std::strerror(code);
+            break;
+        }
+        if (stall.stalled(info.tick, info.downloaded)) {
+            gaveUp = "no progress: less than " + std::to_string(CStallWatch::kDefaultFloorBytesPerSecond) +
+                     " bytes per second for " + std::to_string(stall.limitMs()) + " ms";
+            break;
+        }
         const std::int64_t have = std::min(size, std::max<std::int64_t>(0, info.downloaded - tasks));
         const double now = seconds();
         if (now - windowTime >= 1.0) {
@@ -144,6 +175,7 @@ int RunDownload(const std::vector<std::string>& args) {
     downloader.waitForDriver();
     const double elapsed = seconds();
     if (terminal && !interrupted) std::printf("\n");
+    if (!gaveUp.empty()) std::fprintf(stderr, "setup-tool download: %s\n", gaveUp.c_str());
 
     const bool complete = downloader.taskManager().allTasksFinished();
     const DownloadInfo info = downloader.downloadInfo();
