@@ -120,12 +120,14 @@ void CTextLayout::Layout(const std::vector<TTextRun>& runs, const TRect& box, co
         }
         for (std::string& word : Words(run.text)) {
             int w = measurer.TextWidth(info, word);
-            if (lines.back().width + w > maxWidth && lines.back().width > 0) lines.emplace_back();
             if (w <= maxWidth || maxWidth == 0) {
+                if (lines.back().width + w > maxWidth && lines.back().width > 0) lines.emplace_back();
                 place(run, font, std::move(word), w);
                 continue;
             }
-            // A word wider than the whole line (CJK text has no blanks) breaks between characters.
+            // A word wider than the whole line (CJK text has no blanks) breaks between characters,
+            // going on from where the line stands: a fresh line first would leave the line
+            // before it half empty after every Latin word in a CJK sentence.
             std::size_t i = 0;
             while (i < word.size()) {
                 std::size_t len = Utf8SequenceLength(static_cast<unsigned char>(word[i]));

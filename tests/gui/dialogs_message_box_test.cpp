@@ -1,5 +1,5 @@
 // The wizard's message box on a real X server: every kind with its texts, icon and
-// buttons in English and Simplified Chinese, the button effects on the owner, Escape, a
+// buttons in English, Simplified Chinese, Arabic and Hindi, the button effects on the owner, Escape, a
 // box raised on another thread than its owner's, and the confirmed cancel question that
 // ends the process after its analytics hit reached the collector (in a child process).
 //
@@ -258,7 +258,10 @@ TEST_F(MessageBoxWindow, EveryKindShowsItsTextsIconAndButtonsAndItsCloseButtonEf
     const auto exclamation = PackageImage("skin/message_exclamation.png");
     ASSERT_TRUE(help && exclamation);
 
-    for (int language : {kLanguageEnglish, kLanguageChinese}) {
+    // Arabic and Hindi too: their pictures show right-to-left and Devanagari texts in the box.
+    const std::pair<int, const char*> languages[] = {
+        {kLanguageEnglish, "en"}, {kLanguageChinese, "zh-cn"}, {8, "ar"}, {15, "hi"}};
+    for (const auto& [language, tag] : languages) {
         for (const TKindCase& c : kKindCases) {
             SCOPED_TRACE(std::string(to_string(c.kind)) + " in language " + std::to_string(language));
             owner.messages.clear();
@@ -294,7 +297,7 @@ TEST_F(MessageBoxWindow, EveryKindShowsItsTextsIconAndButtonsAndItsCloseButtonEf
             }
 
             // On screen: the icon that was chosen, not the other one.
-            std::string name = std::string("dialog_") + (language == kLanguageChinese ? "zh-cn" : "en") + "_" +
+            std::string name = std::string("dialog_") + tag + "_" +
                                to_string(c.kind) + ".png";
             auto shot = Screenshot(box, shotDir ? (fs::path(shotDir) / name).string() : (tmp / name).string());
             ASSERT_NE(shot, nullptr);

@@ -2,7 +2,8 @@
 // download server with the signed sample product: every download failure with its box, the
 // failure form and the retry; verification failures; an installer that keeps running; a
 // run killed mid-download and started again; a reused download; the ways to close the
-// wizard. Screenshots of each state in Simplified Chinese (the shipped skin) and English.
+// wizard. Screenshots of each state in Simplified Chinese (the shipped skin) and English;
+// of the pictured paths (running, finished, failed) also in Arabic and Hindi.
 //
 // Most runs use Downloader_type 1 (the first plain location, no speed test) so that a
 // failure shows within seconds; the close and screenshot runs use the speed test (type 3).
@@ -46,10 +47,13 @@ struct Language {
     int index;
     const char* suffix;     // of our screenshots
     const char* dialogTag;  // of the message box test's screenshots
+    const char* locale;     // LANG of a skin that offers only this language
 };
 void PrintTo(const Language& language, std::ostream* out) { *out << language.suffix; }
-constexpr Language kZh{kChinese, "zh", "zh-cn"};
-constexpr Language kEn{kEnglish, "en", "en"};
+constexpr Language kZh{kChinese, "zh", "zh-cn", "zh_CN.UTF-8"};
+constexpr Language kEn{kEnglish, "en", "en", "en_US.UTF-8"};
+constexpr Language kAr{8, "ar", "ar", "ar_SA.UTF-8"};
+constexpr Language kHi{15, "hi", "hi", "hi_IN.UTF-8"};
 
 std::string ReadFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -127,10 +131,10 @@ protected:
         if (!skinOverride_.empty()) {
             lines.push_back("SETUP_SKIN_DIR=" + skinOverride_.string());
             lines.push_back("LANG=zh_CN.UTF-8");
-        } else if (language.index == kEnglish) {
-            const fs::path skin = qvtest::SkinOffering(sandbox.Root(), {kEnglish});
+        } else if (language.index != kChinese) {
+            const fs::path skin = qvtest::SkinOffering(sandbox.Root(), {language.index});
             lines.push_back("SETUP_SKIN_DIR=" + skin.string());
-            lines.push_back("LANG=en_US.UTF-8");
+            lines.push_back(std::string("LANG=") + language.locale);
         } else {
             lines.push_back("SETUP_SKIN_DIR=" + (fs::path(QV_SOURCE_DIR) / "skin").string());
             lines.push_back("LANG=zh_CN.UTF-8");
@@ -228,7 +232,7 @@ protected:
         qvtest::Shell("xdotool mousemove 0 0");
         qvtest::WaitUntil([] { return false; }, 300ms);
         const std::string file = "e2e_" + name + "_" + language_.suffix + ".png";
-        EXPECT_TRUE(qvtest::Screenshot(qvtest::ScreenshotPath(file, sandbox.Root()), window_)) << file;
+        EXPECT_TRUE(qvtest::ScreenshotPainted(qvtest::ScreenshotPath(file, sandbox.Root()), window_, 10s)) << file;
     }
 
     fs::path Apps() const { return sandbox.Root() / "apps"; }
@@ -376,6 +380,11 @@ TEST_P(E2eFailure, BoxThenFailureFormThenRetryInstalls) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Results, E2eFailure, ::testing::Combine(::testing::ValuesIn(kFailures), ::testing::Values(kZh, kEn)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).suffix;
+                         });
+// The failure form pictured in the right-to-left and the Devanagari language.
+INSTANTIATE_TEST_SUITE_P(Pictured, E2eFailure, ::testing::Combine(::testing::Values(kFailures[0]), ::testing::Values(kAr, kHi)),
                          [](const auto& info) {
                              return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).suffix;
                          });
@@ -657,7 +666,7 @@ TEST_P(E2eClose, FinishedWizardClosesAtOnce) {
     EXPECT_FALSE(Has("DownloaderInfo / CloseDownloadWindow / "));
 }
 
-INSTANTIATE_TEST_SUITE_P(Languages, E2eClose, ::testing::Values(kZh, kEn),
+INSTANTIATE_TEST_SUITE_P(Languages, E2eClose, ::testing::Values(kZh, kEn, kAr, kHi),
                          [](const auto& info) { return std::string(info.param.suffix); });
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "ui/CLayoutBuilder.h"
 #include "ui/CRichText.h"
 #include "ui/CSkinPackage.h"
+#include "ui/CTabLayout.h"
 #include "ui/CTextLayout.h"
 #include "ui/x11/CCairoPainter.h"
 #include "ui/x11/CPangoTextMeasurer.h"
@@ -209,6 +210,26 @@ TEST(TextRendering, RenderToolPaintsTheLayoutAsTheWindowWould) {
     ASSERT_NE(running, nullptr);
     EXPECT_EQ(running->Height(), 360);
 
+    // The failure form: the background the install switched to, and the warning the
+    // pipeline reveals drawn where the layout puts it.
+    ToolRun failed = RenderTool("InstallMainWnd.xml '" + (dir / "failed.png").string() +
+                                "' --select page_layout=1 --size 650x360 --show img_warning"
+                                " --image backgroudlayout=skin/backgroud_complete.png");
+    ASSERT_EQ(failed.exitCode, 0) << failed.output;
+    auto failedShot = ReadPng(dir / "failed.png");
+    ASSERT_NE(failedShot, nullptr);
+    ASSERT_EQ(package->ReadBinary("skin/warning.png", 1 << 20, bytes), PackageResult::PACKAGE_OK);
+    auto warning = CImage::Decode(bytes);
+    ASSERT_NE(warning, nullptr);
+    ASSERT_TRUE(host.FindControl("page_layout") != nullptr);
+    dynamic_cast<CTabLayout&>(*host.FindControl("page_layout")).SelectItem(1);
+    host.FindControl("img_warning")->SetVisible(true);
+    host.SetClientSize({650, 360});
+    host.UpdateLayout();
+    const TRect icon = host.FindControl("img_warning")->GetPos();
+    ASSERT_EQ(icon.Width(), 24);
+    EXPECT_EQ(failedShot->Pixel(icon.left + 6, icon.top + 18), warning->Pixel(6, 18));
+
     struct Case {
         const char* args;
         int exitCode;
@@ -222,6 +243,10 @@ TEST(TextRendering, RenderToolPaintsTheLayoutAsTheWindowWould) {
         {"Missing.xml x.png", 1, "Missing.xml"},
         {"InstallMainWnd.xml x.png --select main_tablayout=5", 1, "no such page"},
         {"InstallMainWnd.xml x.png --lang 0 --set nothing=YesText", 1, "no such control"},
+        {"InstallMainWnd.xml x.png --show", 2, "--show"},
+        {"InstallMainWnd.xml x.png --show nothing", 1, "no such control"},
+        {"InstallMainWnd.xml x.png --image backgroudlayout", 2, "--image"},
+        {"InstallMainWnd.xml x.png --image backgroudlayout=skin/none.png", 1, "no such picture"},
         {"InstallMainWnd.xml /nonexistent-dir/x.png", 1, "cannot write"},
     };
     for (const Case& c : cases) {

@@ -1,7 +1,8 @@
 // The first page of the real Setup, driven with the pointer: the settings and licence
 // panel opening and closing (window height 560 / 360), switching between them, and the
 // licence consent gating the install button. Screenshots of each state in Simplified
-// Chinese (the shipped skin) and English (a skin offering every language).
+// Chinese (the shipped skin), and in English, Arabic and Hindi (a skin offering every
+// language, chosen by the system locale).
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,17 @@ namespace {
 constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
 constexpr int kChinese = 2;
 constexpr int kEnglish = 0;
+constexpr int kArabic = 8;
+constexpr int kHindi = 15;
+
+// The locale that makes Setup choose a language of the skin offering every language.
+const char* LocaleOf(int languageIndex) {
+    switch (languageIndex) {
+        case kArabic: return "ar_SA.UTF-8";
+        case kHindi: return "hi_IN.UTF-8";
+        default: return "en_US.UTF-8";
+    }
+}
 
 class WizardPanels : public ::testing::Test {
 protected:
@@ -44,13 +56,14 @@ protected:
         ASSERT_TRUE(qvtest::WindowsOfClass(kWindowClass).empty()) << "a wizard of another test is still open";
     }
 
-    // Chinese: the shipped skin (only Simplified Chinese offered); English: every language offered.
+    // Chinese: the shipped skin (only Simplified Chinese offered); the others: every language
+    // offered.
     void Start(int languageIndex) {
         language_ = languageIndex;
         auto lines = qvtest::ServiceEnvironment(service);
-        if (languageIndex == kEnglish) {
+        if (languageIndex != kChinese) {
             lines.push_back("SETUP_SKIN_DIR=" + allLanguages_.string());
-            lines.push_back("LANG=en_US.UTF-8");
+            lines.push_back(std::string("LANG=") + LocaleOf(languageIndex));
         } else {
             // The shipped skin's own files (the package is built from them).
             lines.push_back("SETUP_SKIN_DIR=" + (fs::path(QV_SOURCE_DIR) / "skin").string());
@@ -94,7 +107,7 @@ protected:
     void Shoot(const std::string& name) {
         // The toolkit paints on its own thread after a resize; give it a moment to settle.
         qvtest::WaitUntil([] { return false; }, 300ms);
-        EXPECT_TRUE(qvtest::Screenshot(qvtest::ScreenshotPath(name, sandbox.Root()), window_));
+        EXPECT_TRUE(qvtest::ScreenshotPainted(qvtest::ScreenshotPath(name, sandbox.Root()), window_, 10s)) << name;
     }
 
     std::size_t CountHits(const std::string& hit) {
@@ -149,6 +162,10 @@ fs::path WizardPanels::allLanguages_;
 TEST_F(WizardPanels, SettingsAndLicenceInSimplifiedChinese) { Walk(kChinese, "zh"); }
 
 TEST_F(WizardPanels, SettingsAndLicenceInEnglish) { Walk(kEnglish, "en"); }
+
+TEST_F(WizardPanels, SettingsAndLicenceInArabic) { Walk(kArabic, "ar"); }
+
+TEST_F(WizardPanels, SettingsAndLicenceInHindi) { Walk(kHindi, "hi"); }
 
 TEST_F(WizardPanels, LicenceConsentGatesTheInstallButton) {
     Start(kEnglish);

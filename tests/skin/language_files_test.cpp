@@ -50,7 +50,7 @@ const Language kLanguages[] = {
 const std::vector<std::string> kInstallKeys = {
     "select_language_text", "install_btn", "install_setting", "license_link", "browser_btn",
     "space_need", "space_free", "install_label", "install_path_text", "install_minbtn",
-    "install_closebtn", "finish_label", "start_app", "agree_improvement", "extra_text", "text_connecting",
+    "install_closebtn", "finish_label", "text_install_done", "start_app", "agree_improvement", "extra_text", "text_connecting",
     "text_fail_retry", "retry_btn", "text_fail_advice", "anima_text_1", "anima_text_2", "anima_text_3"};
 
 const std::vector<std::string> kMessageKeys = {

@@ -240,6 +240,17 @@ bool Screenshot(const fs::path& file, const std::string& window) {
     return Shell("import -window root" + crop + " -strip " + Quote(file.string())) == 0;
 }
 
+bool ScreenshotPainted(const fs::path& file, const std::string& window, std::chrono::milliseconds limit) {
+    return WaitUntil(
+        [&] {
+            if (!Screenshot(file, window)) return false;
+            const std::string spread =
+                ShellOutput("convert " + Quote(file.string()) + " -format '%[fx:standard_deviation]' info:");
+            return !spread.empty() && std::strtod(spread.c_str(), nullptr) > 0.0;
+        },
+        limit);
+}
+
 fs::path ScreenshotPath(const std::string& name, const fs::path& fallback) {
     const char* update = std::getenv("QV_UPDATE_SCREENSHOTS");
     if (update != nullptr && *update != '\0') return fs::path(QV_SOURCE_DIR) / "docs" / "screenshots" / name;

@@ -104,6 +104,9 @@ bool ClickAt(const std::string& window, const SkinUI::TPoint& point);
 bool SendKeys(const std::string& window, const std::string& keys);
 // The whole screen as a PNG, or with `window` only that window's part of it.
 bool Screenshot(const std::filesystem::path& file, const std::string& window = "");
+// Screenshot() again until the picture is not one flat colour (a window not painted yet;
+// the first frame in a script whose fonts load first comes late), within `limit`.
+bool ScreenshotPainted(const std::filesystem::path& file, const std::string& window, std::chrono::milliseconds limit);
 // Where a test keeps a screenshot: docs/screenshots/<name> of the source tree when
 // QV_UPDATE_SCREENSHOTS is set, else `fallback`/<name>.
 std::filesystem::path ScreenshotPath(const std::string& name, const std::filesystem::path& fallback);

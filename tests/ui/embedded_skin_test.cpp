@@ -59,4 +59,68 @@ TEST(EmbeddedSkin, MainWindowBuildsWithItsPagesAndIncludedRows) {
     }
 }
 
+// A wizard started in a language without an agreement of its own keeps the panel's text:
+// it must be a whole agreement, not an empty panel.
+TEST(EmbeddedSkin, TheLicencePanelStartsWithTheEnglishAgreement) {
+    auto package = CSkinPackage::OpenMemory(platform::FindResource("ZIPRES", 138));
+    ASSERT_NE(package, nullptr);
+    CControlHost host(package.get());
+    CLayoutBuilder builder(package.get());
+    auto root = builder.Build("InstallMainWnd.xml", &host);
+    ASSERT_NE(root, nullptr) << builder.LastError();
+    host.AttachRoot(std::move(root));
+    const std::string english = host.FindControl("license_english")->GetText();
+    EXPECT_GT(english.size(), 1000u);
+    EXPECT_EQ(host.FindControl("license_text")->GetText(), english);
+}
+
+// After an install the first page shows the finished row: a success line with a tick, or,
+// once the pipeline has shown its failure headline, that headline and never the tick.
+TEST(EmbeddedSkin, FinishedFormShowsTheSuccessLineAndTheFailureFormOnlyItsHeadline) {
+    auto package = CSkinPackage::OpenMemory(platform::FindResource("ZIPRES", 138));
+    ASSERT_NE(package, nullptr);
+    CControlHost host(package.get());
+    CLayoutBuilder builder(package.get());
+    auto root = builder.Build("InstallMainWnd.xml", &host);
+    ASSERT_NE(root, nullptr) << builder.LastError();
+    host.AttachRoot(std::move(root));
+    uitest::FixedMeasurer measurer;
+    host.SetTextMeasurer(&measurer);
+    host.SetClientSize({650, 360});
+
+    CControl* done = host.FindControl("text_install_done");
+    CControl* headline = host.FindControl("text_fail_retry");
+    auto* rows = dynamic_cast<CTabLayout*>(host.FindControl("page_layout"));
+    ASSERT_TRUE(done && headline && rows);
+    done->SetText("DONE");
+    headline->SetText("FAILED");
+    auto painted = [&](const std::string& text) {
+        uitest::RecordingPainter painter;
+        host.Paint(painter);
+        for (const auto& op : painter.Of("text"))
+            if (op.text == text) return true;
+        return false;
+    };
+
+    // Before the install: neither line.
+    EXPECT_FALSE(painted("DONE"));
+    const int installTop = host.FindControl("install_btn")->GetPos().top;
+
+    ASSERT_TRUE(rows->SelectItem(1));
+    EXPECT_TRUE(painted("DONE"));
+    EXPECT_FALSE(painted("FAILED"));
+    const int startTop = host.FindControl("start_app")->GetPos().top;
+    EXPECT_EQ(startTop, installTop) << "the button jumps when the rows swap";
+
+    headline->SetVisible(true);
+    for (const char* name : {"text_fail_advice", "img_warning"}) host.FindControl(name)->SetVisible(true);
+    EXPECT_TRUE(painted("FAILED"));
+    EXPECT_FALSE(painted("DONE")) << "the failure form shows the success line";
+    EXPECT_EQ(host.FindControl("start_app")->GetPos().top, startTop);
+
+    // A retry hides the headline again; a success then shows its line.
+    headline->SetVisible(false);
+    EXPECT_TRUE(painted("DONE"));
+}
+
 }  // namespace

@@ -82,6 +82,12 @@ TEST(TextLayout, WrapsWordsAlignsLinesAndPlacesLinkRectangles) {
     ASSERT_EQ(layout.Fragments().size(), 3u);
     EXPECT_EQ(layout.Fragments()[0].text, "简体");
     EXPECT_EQ(layout.Fragments()[2].box.top, 28);
+
+    // Such a word goes on the line a Latin word began, as "Morvik" in a Chinese sentence.
+    layout.Layout(CRichText::Plain("ab 简体中文简体中"), {0, 0, 30, 100}, options, measurer, fonts);
+    ASSERT_FALSE(layout.Fragments().empty());
+    EXPECT_EQ(layout.Fragments()[0].text, "ab 简体中");
+    EXPECT_EQ(layout.ContentHeight(), 28);
 }
 
 }  // namespace

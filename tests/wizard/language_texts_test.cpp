@@ -73,7 +73,7 @@ TEST(LanguageTexts, ReadsEveryShippedFileThroughTheBuilder) {
         ASSERT_TRUE(file) << index << ": " << error;
         ASSERT_NE(file->Container("install_page"), nullptr) << index;
         ASSERT_NE(file->Container("message_page"), nullptr) << index;
-        EXPECT_EQ(file->Container("install_page")->size(), 22u) << index;
+        EXPECT_EQ(file->Container("install_page")->size(), 23u) << index;
         EXPECT_EQ(file->Container("message_page")->size(), 28u) << index;
         EXPECT_EQ(texts.File(index), file) << "parsed once and kept";
     }

@@ -2,7 +2,7 @@
 // with the painter the windows use, so a layout can be looked at on any machine.
 //
 //   render LAYOUT.xml OUT.png [--lang N] [--size WxH] [--select TAB=INDEX]... [--set NAME=KEY]...
-//          [--value BAR=N]...
+//          [--value BAR=N]... [--show NAME]... [--image NAME=ENTRY]...
 //
 // --lang N        interface language 0-19 (the wizard's table): texts are shaped for that
 //                 language, and every label of the language file's "install_page" whose
@@ -12,6 +12,9 @@
 //                 e.g. --set msg_describe=CancelDesText for a message box; needs --lang
 // --select TAB=I  shows page I of the tab layout TAB (e.g. main_tablayout=1)
 // --value BAR=N   sets the progress bar BAR to N
+// --show NAME     makes control NAME visible (a row the program reveals, e.g. text_fail_retry)
+// --image NAME=E  gives control NAME the background image E (a picture the program swaps in,
+//                 e.g. backgroudlayout=skin/backgroud_complete.png)
 // Texts with printf placeholders ("%s", "%.1f GB", "%0.f%%") are filled in by the wizard
 // at run time; the render leaves such controls as the layout has them.
 // --size WxH      client size; default the layout's `size`
@@ -97,6 +100,8 @@ int RunRender(const std::vector<std::string>& args) {
     std::vector<std::pair<std::string, std::string>> sets;
     std::vector<std::pair<std::string, int>> selects;
     std::vector<std::pair<std::string, int>> values;
+    std::vector<std::string> shows;
+    std::vector<std::pair<std::string, std::string>> images;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         bool hasValue = i + 1 < args.size();
@@ -128,6 +133,13 @@ int RunRender(const std::vector<std::string>& args) {
                 return UsageError("render", "--value takes BAR=N");
             }
             values.emplace_back(name, value);
+        } else if (arg == "--show") {
+            if (!hasValue || args[i + 1].empty()) return UsageError("render", "--show takes NAME");
+            shows.push_back(args[++i]);
+        } else if (arg == "--image") {
+            std::string name, entry;
+            if (!hasValue || !SplitPair(args[++i], name, entry)) return UsageError("render", "--image takes NAME=ENTRY");
+            images.emplace_back(name, entry);
         } else if (arg.starts_with("--")) {
             return UsageError("render", "unknown option " + arg);
         } else {
@@ -193,6 +205,28 @@ int RunRender(const std::vector<std::string>& args) {
         bar->SetValue(value);
     }
 
+    for (const std::string& name : shows) {
+        SkinUI::CControl* control = host.FindControl(name);
+        if (control == nullptr) {
+            std::fprintf(stderr, "setup-tool render: --show %s: no such control in the layout\n", name.c_str());
+            return EXIT_FAILED;
+        }
+        control->SetVisible(true);
+    }
+    for (const auto& [name, entry] : images) {
+        SkinUI::CControl* control = host.FindControl(name);
+        if (control == nullptr) {
+            std::fprintf(stderr, "setup-tool render: --image %s: no such control in the layout\n", name.c_str());
+            return EXIT_FAILED;
+        }
+        if (!package->Contains(entry)) {
+            std::fprintf(stderr, "setup-tool render: --image %s=%s: no such picture in the skin\n", name.c_str(),
+                         entry.c_str());
+            return EXIT_FAILED;
+        }
+        control->SetBkImage(entry);
+    }
+
     if (size.cx == 0) size = host.GetClientSize();
     SkinUI::CWindowSurface surface;
     if (!surface.Resize(size)) {
@@ -212,7 +246,8 @@ int RunRender(const std::vector<std::string>& args) {
 
 const SubcommandRegistration kRegistration{
     "render",
-    "render LAYOUT.xml OUT.png [--lang N] [--size WxH] [--select TAB=INDEX]... [--set NAME=KEY]... [--value BAR=N]...",
+    "render LAYOUT.xml OUT.png [--lang N] [--size WxH] [--select TAB=INDEX]... [--set NAME=KEY]... [--value BAR=N]... "
+    "[--show NAME]... [--image NAME=ENTRY]...",
     "paint a layout of the skin package into a PNG, as the window would show it", &RunRender};
 
 }  // namespace

@@ -161,6 +161,9 @@ def save(surf, root, rel):
 
 
 def page_background(complete):
+    """The first page. The window switches to the `complete` picture when an install starts
+    and keeps it for the finished form and the failure form alike, so it carries no verdict:
+    the finished row draws the tick, the failure form its warning."""
     w, h = 650, 360
     surf, ctx = new_surface(w, h)
     ctx.set_source(linear(0, 0, 0, h, [(0.0, rgb("#FFFFFF")), (0.55, rgb(MINT_50)), (1.0, rgb("#EDF6F2"))]))
@@ -180,22 +183,6 @@ def page_background(complete):
         ctx.set_source_rgba(*rgb(BRAND, alpha * (0.45 if not complete else 0.7)))
         ctx.arc(325, 88, radius, 0, 2 * math.pi)
         ctx.stroke()
-    if complete:
-        # An arch of small dots over the logo: the job is done.
-        for i in range(17):
-            a = math.radians(-200 + i * 220 / 16)
-            r = 66 + (3 if i % 2 else 0)
-            ctx.set_source_rgba(*rgb(BRAND_LIGHT if i % 3 else AMBER, 0.55 if i % 2 else 0.8))
-            ctx.arc(325 + r * math.cos(a), 88 + r * math.sin(a), 1.6 if i % 2 else 2.3, 0, 2 * math.pi)
-            ctx.fill()
-        # Check badge at the lower right of the logo.
-        ctx.set_source_rgba(1, 1, 1, 1)
-        ctx.arc(357, 120, 12.5, 0, 2 * math.pi)
-        ctx.fill()
-        ctx.set_source_rgba(*rgb("#28BF74"))
-        ctx.arc(357, 120, 10.5, 0, 2 * math.pi)
-        ctx.fill()
-        check_mark(ctx, 357, 120.5, 10, 2.4, (1, 1, 1, 1))
     # Thin brand line on the very top edge.
     ctx.set_source(linear(0, 0, w, 0, [(0.0, rgb(BRAND_LIGHT)), (1.0, rgb(BRAND))]))
     ctx.rectangle(0, 0, w, 3)
