@@ -35,9 +35,9 @@ versions() {
 
 echo "setup-tool $(git rev-parse --short HEAD 2>/dev/null || echo unknown); $(versions | paste -sd, - | sed 's/,/, /g')"
 echo
-echo "| server | scheme | result | Range requests: killed run / resumed run |"
-echo "|---|---|---|---|"
-while IFS='|' read -r server scheme result first resumed; do
-  echo "| $server | $scheme | $result | $first / $resumed |"
+echo "| server | scheme | killed run (SIGKILL) | Range requests: killed / resumed run | resumed file |"
+echo "|---|---|---|---|---|"
+while IFS='|' read -r server scheme result kill first resumed; do
+  echo "| $server | $scheme | $kill | $first / $resumed | $result |"
 done < "$TABLE"
 exit "$status"

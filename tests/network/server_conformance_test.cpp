@@ -4,8 +4,8 @@
 // every Range request checked in the server's own access log.
 //
 // With QV_CONFORMANCE_TABLE set to a file, each case appends its row of the table
-// (server|scheme|result|ranges first run|ranges resumed run); bench/conformance.sh
-// prints it.
+// (server|scheme|result|state at the kill|ranges first run|ranges resumed run), which
+// bench/conformance.sh prints.
 
 #include <gtest/gtest.h>
 
@@ -215,11 +215,18 @@ const Row kRows[] = {
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.server << " over " << row.scheme; }
 
-void AppendTableRow(const Row& row, const std::string& result, std::size_t first, std::size_t resumed) {
+void AppendTableRow(const Row& row, const std::string& result, const std::vector<TaskState>& atKill,
+                    std::size_t first, std::size_t resumed) {
     const char* table = std::getenv("QV_CONFORMANCE_TABLE");
     if (table == nullptr || *table == '\0') return;
-    std::ofstream(table, std::ios::app) << row.server << "|" << row.scheme << "|" << result << "|" << first << "|"
-                                        << resumed << "\n";
+    std::size_t unfinished = 0;
+    for (const TaskState& task : atKill) unfinished += task.finished() ? 0 : 1;
+    const std::string kill = atKill.empty() ? "-"
+                                            : std::to_string(RecordedBytes(atKill) * 100 / kSize) + " % saved, " +
+                                                  std::to_string(unfinished) + " of " + std::to_string(atKill.size()) +
+                                                  " tasks open";
+    std::ofstream(table, std::ios::app) << row.server << "|" << row.scheme << "|" << result << "|" << kill << "|"
+                                        << first << "|" << resumed << "\n";
 }
 
 class ServerConformance : public ::testing::TestWithParam<Row> {};
@@ -229,7 +236,7 @@ TEST_P(ServerConformance, KilledDownloadResumesByteIdenticalWithExactRanges) {
     qvtest::TempFolder folder("qv-conformance-");
     std::unique_ptr<Server> server = row.make(folder.path());
     if (const std::string why = server->unavailable(); !why.empty()) {
-        AppendTableRow(row, "skipped: " + why, 0, 0);
+        AppendTableRow(row, "skipped: " + why, {}, 0, 0);
         GTEST_SKIP() << why;
     }
     const std::string file = folder.file("download.bin"), taskFile = file + ".xml";
@@ -262,8 +269,7 @@ TEST_P(ServerConformance, KilledDownloadResumesByteIdenticalWithExactRanges) {
     const std::vector<std::string> resumedRanges = server->ranges();
     ExpectRangesContinueTasks(atKill, resumedRanges, server->wellBehaved(), true, "resumed run");
 
-    AppendTableRow(row, HasFailure() ? "FAILED" : "byte-identical after SIGKILL and resume", firstRanges.size(),
-                   resumedRanges.size());
+    AppendTableRow(row, HasFailure() ? "FAILED" : "byte-identical", atKill, firstRanges.size(), resumedRanges.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ServerConformance, ::testing::ValuesIn(kRows),

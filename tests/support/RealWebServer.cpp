@@ -137,7 +137,11 @@ bool RealWebServer::Start(const WebServerOptions& options, std::string& error) {
     return false;
 }
 
-void RealWebServer::Stop() { process_.Stop(); }
+void RealWebServer::Stop() {
+    // lighttpd's SIGTERM closes open connections without logging their requests; its
+    // graceful stop lets them end (a client that went away fails them at once) and logs them.
+    process_.Stop(kind_ == WebServerKind::Lighttpd ? SIGINT : SIGTERM);
+}
 
 std::vector<RealWebServer::LoggedRequest> RealWebServer::AccessLog() const {
     std::vector<LoggedRequest> requests;

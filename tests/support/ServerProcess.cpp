@@ -107,10 +107,10 @@ bool ServerProcess::Start(const std::vector<std::string>& argv, int port, std::s
     return false;
 }
 
-void ServerProcess::Stop() {
+void ServerProcess::Stop(int signal) {
     if (!child_) return;
     if (child_->Wait(0) != platform::ChildProcess::WaitResult::WAIT_EXITED) {
-        ::kill(child_->Pid(), SIGTERM);
+        ::kill(child_->Pid(), signal);
         if (child_->Wait(10000) != platform::ChildProcess::WaitResult::WAIT_EXITED) {
             child_->Kill();
             child_->Wait(5000);

@@ -4,9 +4,11 @@
 // as "nobody" (setpriv), so that it never holds privileges the test did not mean to give;
 // the folders it writes to must then be writable by everyone.
 //
-// Stop() asks it to end (SIGTERM, which makes every one of these flush its logs) and
-// kills it if it has not ended after a few seconds. The destructor stops it.
+// Stop() asks it to end with the given signal (SIGTERM unless the server wants another
+// for a shutdown that writes its logs) and kills it if it has not ended after a few
+// seconds. The destructor stops it.
 
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -33,7 +35,7 @@ public:
     // Starts argv and waits until 127.0.0.1:port accepts connections. False, with the
     // reason in `error`, when the program cannot start, ends early or never listens.
     bool Start(const std::vector<std::string>& argv, int port, std::string& error);
-    void Stop();
+    void Stop(int signal = SIGTERM);
     bool Running() const { return child_.has_value(); }
 
 private:
