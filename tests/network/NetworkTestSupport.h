@@ -100,10 +100,11 @@ inline void ExpectRangesContinueTasks(const std::vector<TaskState>& tasks, const
     }
 }
 
-// setup-tool download URL FILE in an environment without proxies but for `environment`
-// ("NAME=value" entries), its standard output captured.
+// setup-tool download URL FILE [arguments] in an environment without proxies but for
+// `environment` ("NAME=value" entries), its standard output captured.
 inline std::optional<platform::ChildProcess> StartDownload(const std::string& url, const std::string& file,
-                                                           const std::vector<std::string>& environment) {
+                                                           const std::vector<std::string>& environment,
+                                                           const std::vector<std::string>& arguments = {}) {
     std::vector<std::string> argv = {"env"};
     for (const char* name : {"http_proxy", "https_proxy", "all_proxy", "no_proxy", "HTTPS_PROXY", "ALL_PROXY",
                              "NO_PROXY", "CURL_CA_BUNDLE"}) {
@@ -111,6 +112,7 @@ inline std::optional<platform::ChildProcess> StartDownload(const std::string& ur
     }
     argv.insert(argv.end(), environment.begin(), environment.end());
     argv.insert(argv.end(), {QV_SETUP_TOOL, "download", url, file});
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
     platform::SpawnOptions options;
     options.stdinFromNull = true;
     options.captureStdout = true;
