@@ -54,47 +54,62 @@ protected:
         return options;
     }
 
-    // `Setup /S` into `target` with a clean environment pointed at `demo` and `proxy`.
-    qvtest::ShellResult RunSetup(const qvtest::DemoEnvironment& demo, const std::string& proxy, const fs::path& target) {
-        for (const char* sub : {"home", "tmp", "registry"}) fs::create_directories(folder_.path() / sub);
-        std::string env = "env -i PATH=/usr/bin:/bin LANG=en_US.UTF-8 HOME='" + folder_.file("home") + "' TMPDIR='" +
-                          folder_.file("tmp") + "' QV_REGISTRY_DIR='" + folder_.file("registry") + "'";
+    // `Setup /S` as a user whose home, temporary folder and registry are in `root`,
+    // installing into root/opt/Morvik, with a clean environment pointed at `demo` and `proxy`.
+    static qvtest::ShellResult RunSetup(const qvtest::DemoEnvironment& demo, const std::string& proxy,
+                                        const fs::path& root) {
+        for (const char* sub : {"home", "tmp", "registry"}) fs::create_directories(root / sub);
+        std::string env = "env -i PATH=/usr/bin:/bin LANG=en_US.UTF-8 HOME='" + (root / "home").string() +
+                          "' TMPDIR='" + (root / "tmp").string() + "' QV_REGISTRY_DIR='" +
+                          (root / "registry").string() + "'";
         if (const char* lsan = std::getenv("LSAN_OPTIONS")) env += std::string(" LSAN_OPTIONS='") + lsan + "'";
         for (const auto& line : demo.EnvironmentLines()) env += " '" + line + "'";
         for (const auto& line : ProxyEnvironment(proxy)) env += " '" + line + "'";
-        return qvtest::RunShellCommand(env + " " QV_SETUP_EXE " /S '/DIR=" + target.string() + "'", folder_.path());
+        return qvtest::RunShellCommand(env + " " QV_SETUP_EXE " /S '/DIR=" + (root / "opt" / "Morvik").string() + "'",
+                                       root);
     }
 
     qvtest::TempFolder folder_{"qv-proxy-"};
 };
 
-TEST_F(Proxy, SetupFetchesItsConfigurationRunsTheSpeedTestAndDownloadsThroughTheProxy) {
-    qvtest::TinyProxy proxy(folder_.path() / "proxy");
-    std::string error;
-    ASSERT_TRUE(proxy.Start(error)) << error;
-    qvtest::DemoEnvironment demo(DemoOptions());
-    const fs::path target = folder_.path() / "opt" / "Morvik";
-    const qvtest::ShellResult run = RunSetup(demo, proxy.url(), target);
-    demo.service().Stop();
-    proxy.Stop();
-    ASSERT_EQ(run.exitCode, UNATTENDED_INSTALLED) << run.out << run.err;
-    EXPECT_TRUE(fs::exists(target / "Morvik Backup" / "MorvikBackup.exe"));
+TEST_F(Proxy, EverySetupRequestGoesThroughTheProxy) {
+    // A genuine installer: configuration, identity, location, speed test, download and
+    // analytics. A tampered one adds the failure report.
+    for (const bool tampered : {false, true}) {
+        SCOPED_TRACE(tampered ? "tampered installer" : "genuine installer");
+        qvtest::TinyProxy proxy(folder_.path() / (tampered ? "proxy-tampered" : "proxy"));
+        std::string error;
+        ASSERT_TRUE(proxy.Start(error)) << error;
+        qvtest::DemoEnvironment demo(DemoOptions());
+        if (tampered) {
+            std::string bytes = demo.installerBytes();
+            bytes[bytes.size() / 2] ^= 0x01;
+            demo.ServeInstaller(bytes);
+        }
+        const fs::path root = folder_.path() / (tampered ? "tampered" : "genuine");
+        const fs::path target = root / "opt" / "Morvik";
+        const qvtest::ShellResult run = RunSetup(demo, proxy.url(), root);
+        demo.service().Stop();
+        proxy.Stop();
+        ASSERT_EQ(run.exitCode, tampered ? UNATTENDED_BAD_SIGNATURE : UNATTENDED_INSTALLED) << run.out << run.err;
+        EXPECT_EQ(fs::exists(target / "Morvik Backup" / "MorvikBackup.exe"), !tampered);
 
-    const std::vector<std::string> proxied = proxy.Requests();
-    // The configuration query, the identity and location lookups and every analytics hit:
-    // as many requests passed the proxy as reached the service.
-    const std::string service = "http://127.0.0.1:" + std::to_string(demo.service().Port()) + "/";
-    EXPECT_EQ(demo.service().Count(qvtest::FakeMakerService::Endpoint::QueryDownloader), 1u);
-    EXPECT_EQ(CountContaining(proxied, "GET " + service + "default/QueryDownloader?"), 1u) << Joined(proxied);
-    EXPECT_EQ(CountContaining(proxied, " " + service), demo.service().Requests().size()) << Joined(proxied);
-    EXPECT_GT(CountContaining(proxied, "POST " + service + "collect"), 0u) << Joined(proxied);
-    // The speed test of both locations and the download itself.
-    bool speedTested = false;
-    for (const auto& line : demo.Funnel()) speedTested |= line.rfind("DownloaderInfo / UrlUsed / ", 0) == 0;
-    EXPECT_TRUE(speedTested) << "no speed test was reported";
-    const std::string downloads = "http://127.0.0.1:" + std::to_string(demo.downloads().port()) + "/";
-    EXPECT_GT(demo.downloads().requestCount(), 0u);
-    EXPECT_EQ(CountContaining(proxied, " " + downloads), demo.downloads().requestCount()) << Joined(proxied);
+        const std::vector<std::string> proxied = proxy.Requests();
+        // As many requests passed the proxy as reached the service and the download server.
+        const std::string service = "http://127.0.0.1:" + std::to_string(demo.service().Port()) + "/";
+        EXPECT_EQ(demo.service().Count(qvtest::FakeMakerService::Endpoint::QueryDownloader), 1u);
+        EXPECT_EQ(CountContaining(proxied, "GET " + service + "default/QueryDownloader?"), 1u) << Joined(proxied);
+        EXPECT_EQ(CountContaining(proxied, " " + service), demo.service().Requests().size()) << Joined(proxied);
+        EXPECT_GT(CountContaining(proxied, "POST " + service + "collect"), 0u) << Joined(proxied);
+        EXPECT_EQ(CountContaining(proxied, "POST " + service + "api/exception/send"), tampered ? 1u : 0u)
+            << Joined(proxied);
+        bool speedTested = false;
+        for (const auto& line : demo.Funnel()) speedTested |= line.rfind("DownloaderInfo / UrlUsed / ", 0) == 0;
+        EXPECT_TRUE(speedTested) << "no speed test was reported";
+        const std::string downloads = "http://127.0.0.1:" + std::to_string(demo.downloads().port()) + "/";
+        EXPECT_GT(demo.downloads().requestCount(), 0u);
+        EXPECT_EQ(CountContaining(proxied, " " + downloads), demo.downloads().requestCount()) << Joined(proxied);
+    }
 }
 
 TEST_F(Proxy, AKilledDownloadResumesThroughTheProxy) {
@@ -161,7 +176,7 @@ TEST_F(Proxy, SetupBehindARefusingProxyEndsWithTheNetworkFailure) {
     ASSERT_TRUE(proxy.Start(error)) << error;
     qvtest::DemoEnvironment demo(DemoOptions());
     const fs::path target = folder_.path() / "opt" / "Morvik";
-    const qvtest::ShellResult run = RunSetup(demo, proxy.url(), target);
+    const qvtest::ShellResult run = RunSetup(demo, proxy.url(), folder_.path());
     proxy.Stop();
     // No configuration from the service (the skin's stands in), no download: the failure
     // a dead network gives, within seconds.

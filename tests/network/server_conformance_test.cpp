@@ -67,7 +67,6 @@ public:
     SystemServer(qvtest::WebServerKind kind, const fs::path& folder, bool tls) : kind_(kind), folder_(folder) {
         fs::create_directories(folder / "www");
         std::ofstream(folder / "www" / "setup.bin", std::ios::binary) << Content();
-        qvtest::ServerProcess::OpenToServer(folder);
         server_ = std::make_unique<qvtest::RealWebServer>(kind, folder / "server", folder / "www");
         if (tls) MakeCertificates();
     }
