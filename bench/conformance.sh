@@ -25,12 +25,13 @@ trap 'rm -f "$TABLE"' EXIT
 status=0
 QV_CONFORMANCE_TABLE="$TABLE" "$TEST" --gtest_brief=1 >&2 || status=$?
 
+# The servers live in /usr/sbin, which a user's PATH may lack (the tests look there too).
+PATH=$PATH:/usr/sbin:/sbin
 versions() {
-  local v
-  v=$(nginx -v 2>&1 | sed 's/.*nginx\//nginx /') && echo "$v"
-  v=$(apache2 -v 2>/dev/null | sed -n 's/^Server version: Apache\/\([^ ]*\).*/Apache httpd \1/p') && [ -n "$v" ] && echo "$v"
-  v=$(lighttpd -v 2>/dev/null | sed -n 's/^lighttpd\/\([^ ]*\).*/lighttpd \1/p') && [ -n "$v" ] && echo "$v"
-  echo "$(curl-config --version 2>/dev/null || echo 'libcurl ?')"
+  nginx -v 2>&1 | sed -n 's/.*nginx\/\([^ ]*\).*/nginx \1/p'
+  apache2 -v 2>/dev/null | sed -n 's/^Server version: Apache\/\([^ ]*\).*/Apache httpd \1/p'
+  lighttpd -v 2>/dev/null | sed -n 's/^lighttpd\/\([^ ]*\).*/lighttpd \1/p'
+  curl-config --version 2>/dev/null || echo 'libcurl ?'
 }
 
 echo "setup-tool $(git rev-parse --short HEAD 2>/dev/null || echo unknown); $(versions | paste -sd, - | sed 's/,/, /g')"
