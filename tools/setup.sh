@@ -12,6 +12,7 @@ PACKAGES=(
   xvfb xauth xdotool x11-apps x11-utils imagemagick
   fonts-wqy-zenhei fonts-dejavu fonts-liberation fonts-lohit-deva fonts-tlwg-loma-ttf
   nginx aria2 curl time osslsigncode clang libclang-rt-14-dev procps psmisc
+  apache2-bin lighttpd tinyproxy-bin
 )
 
 missing=()

@@ -328,8 +328,15 @@ void CInstallPipeline::ClearDownloadFiles(const ProductConfig& config, const std
 
 int CInstallPipeline::GetIEProxyConfig() {
     const std::string autoConfig = FirstEnvironmentValue("auto_proxy", "AUTO_PROXY");
-    const std::string http = FirstEnvironmentValue("http_proxy", "HTTP_PROXY");
-    const std::string https = FirstEnvironmentValue("https_proxy", "HTTPS_PROXY");
+    // The proxies every transfer will really use, by libcurl's reading of the environment:
+    // it ignores an upper-case HTTP_PROXY (a CGI request can set it) and falls back to
+    // all_proxy for either scheme. Logging HTTP_PROXY would name a proxy nothing goes through.
+    const std::string any = FirstEnvironmentValue("all_proxy", "ALL_PROXY");
+    const char* httpOnly = std::getenv("http_proxy");
+    std::string http = httpOnly != nullptr ? httpOnly : "";
+    if (http.empty()) http = any;
+    std::string https = FirstEnvironmentValue("https_proxy", "HTTPS_PROXY");
+    if (https.empty()) https = any;
     const std::string bypass = FirstEnvironmentValue("no_proxy", "NO_PROXY");
     // Reading the environment cannot fail: result 1, no error.
     LOG(INFO) << " Get proxy: " << 1 << ", " << 0;

@@ -90,9 +90,10 @@ public:
     // download would; does nothing for a configuration whose names would leave it.
     static void ClearDownloadFiles(const ProductConfig& config, const std::string& temporaryDirectory);
 
-    // Logs the proxy settings of the environment (http_proxy/https_proxy/no_proxy, also in
-    // upper case) and returns 0, or 1, 2, 3 for the last of automatic configuration
-    // (auto_proxy), proxy and bypass list that is set. The download does not use them.
+    // Logs the proxy settings of the environment as every transfer applies them (http_proxy,
+    // https_proxy or HTTPS_PROXY, all_proxy for either, no_proxy) and returns 0, or 1, 2, 3
+    // for the last of automatic configuration (auto_proxy), proxy and bypass list that is
+    // set. Nothing here changes them: libcurl reads the same variables itself.
     static int GetIEProxyConfig();
 
     // Keeps the installer of an earlier run only when its verification record (installer

@@ -142,21 +142,29 @@ TEST(PipelineProxyTest, EnvironmentProxiesAreLoggedOnly) {
     const fs::path log = fs::temp_directory_path() / ("qv-proxy-" + std::to_string(std::random_device{}()) + ".log");
     ASSERT_TRUE(qvlog::ConfigureLogFile(log.string()));
     for (const char* name : {"auto_proxy", "AUTO_PROXY", "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-                             "no_proxy", "NO_PROXY"}) {
+                             "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
         ::unsetenv(name);
     }
     EXPECT_EQ(CInstallPipeline::GetIEProxyConfig(), 0);
-    ::setenv("HTTP_PROXY", "proxy.example:3128", 1);
+    // libcurl never uses an upper-case HTTP_PROXY, so neither does the log.
+    ::setenv("HTTP_PROXY", "ignored.example:3128", 1);
+    EXPECT_EQ(CInstallPipeline::GetIEProxyConfig(), 0);
+    ::setenv("http_proxy", "proxy.example:3128", 1);
     EXPECT_EQ(CInstallPipeline::GetIEProxyConfig(), 2);
     ::setenv("https_proxy", "secure.example:3129", 1);
     ::setenv("no_proxy", "localhost,127.0.0.1", 1);
     EXPECT_EQ(CInstallPipeline::GetIEProxyConfig(), 3);
-    for (const char* name : {"HTTP_PROXY", "https_proxy", "no_proxy"}) ::unsetenv(name);
+    for (const char* name : {"HTTP_PROXY", "http_proxy", "https_proxy", "no_proxy"}) ::unsetenv(name);
+    ::setenv("ALL_PROXY", "every.example:8080", 1);
+    EXPECT_EQ(CInstallPipeline::GetIEProxyConfig(), 2);
+    ::unsetenv("ALL_PROXY");
 
     const std::string text = ReadFile(log);
     EXPECT_NE(text.find(" Get proxy: 1, 0"), std::string::npos);
+    EXPECT_EQ(text.find("ignored.example"), std::string::npos);
     EXPECT_NE(text.find(" Proxy info2: http=proxy.example:3128\n"), std::string::npos);
     EXPECT_NE(text.find(" Proxy info2: http=proxy.example:3128;https=secure.example:3129"), std::string::npos);
+    EXPECT_NE(text.find(" Proxy info2: http=every.example:8080;https=every.example:8080"), std::string::npos);
     EXPECT_NE(text.find(" Proxy info3: localhost,127.0.0.1"), std::string::npos);
     EXPECT_EQ(text.find(" Proxy info1: "), std::string::npos);
     std::error_code ignored;
