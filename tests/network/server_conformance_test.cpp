@@ -125,8 +125,10 @@ private:
 // `firstRunOnly`.
 class OwnServer : public Server {
 public:
-    OwnServer(qvtest::FileOptions mode, bool redirected, bool firstRunOnly = false)
-        : mode_(mode), redirected_(redirected), firstRunOnly_(firstRunOnly) {}
+    OwnServer(qvtest::FileOptions mode, bool redirected, bool firstRunOnly = false, bool lowerCaseHeaders = false)
+        : mode_(mode), redirected_(redirected), firstRunOnly_(firstRunOnly) {
+        server_.setLowerCaseHeaders(lowerCaseHeaders);
+    }
     bool start(bool throttled, std::string& error) override {
         (void)error;
         qvtest::FileOptions options = starts_++ > 0 && firstRunOnly_ ? qvtest::FileOptions{} : mode_;
@@ -181,6 +183,8 @@ const Row kRows[] = {
      [](const fs::path& f) { return std::make_unique<SystemServer>(qvtest::WebServerKind::Lighttpd, f, false); }},
     {"OwnServerRedirected", "test server: 302 to the file", "HTTP",
      [](const fs::path&) { return std::make_unique<OwnServer>(qvtest::FileOptions{}, true); }},
+    {"OwnServerLowerCase", "test server: header names in lower case", "HTTP",
+     [](const fs::path&) { return std::make_unique<OwnServer>(qvtest::FileOptions{}, false, false, true); }},
     {"OwnServerDropping", "test server: drops 3 responses after 300 KiB", "HTTP",
      [](const fs::path&) {
          return std::make_unique<OwnServer>(Mode([](qvtest::FileOptions& o) {
