@@ -256,7 +256,15 @@ int CDownloadTaskManager::readTaskInfo() {
 
 int CDownloadTaskManager::checkTaskInfo() {
     int code = 0;
-    if (getContentLength(code) != m_contentLength) return 2;
+    // A server that is busy for a moment (a 503, a refused connection) says nothing about
+    // the file: ask again, as a fresh download would, before the bytes already saved are
+    // given up for a size that only differs because it is unknown.
+    std::int64_t probed = 0;
+    for (int attempt = 1; attempt <= kProbeAttempts && probed <= 0; ++attempt) {
+        if (attempt > 1) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        probed = getContentLength(code);
+    }
+    if (probed != m_contentLength) return 2;
     std::int64_t expectedStart = 0;
     for (const auto& task : m_tasks) {
         if (task->StartPos != (static_cast<std::int64_t>(task->TaskId) - 1) * DownloadTask::kSize ||

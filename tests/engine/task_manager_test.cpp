@@ -314,6 +314,31 @@ TEST_F(TaskManagerTest, ResumesFinishedTasksAsDoneAndOthersAsWaiting) {
     EXPECT_EQ(reporter.events().size(), 1u);
 }
 
+// A server busy at the resumed run's size check costs a moment, not the saved bytes.
+TEST_F(TaskManagerTest, ResumeSurvivesABusyServerAtTheSizeCheck) {
+    const std::int64_t size = 3 * MiB + 10;
+    server.serveGenerated("/f.bin", size);
+    {
+        auto tasks = manager("/f.bin");
+        ASSERT_EQ(tasks->generateDownloadTask(false, ""), ERRORCODE_OK);
+        tasks->allTasks()[0]->DownloadedPos = tasks->allTasks()[0]->EndPos;
+        tasks->allTasks()[0]->TaskStatus = TASK_FINISHED;
+        tasks->saveTaskInfo();
+    }
+    WriteFile(dir.file("file.bin"), std::string(static_cast<std::size_t>(MiB), 'x'));
+    qvtest::FileOptions busy;
+    busy.status = 503;
+    busy.statusTimes = 2;
+    server.serveGenerated("/f.bin", size, busy);
+    LogCapture log;
+    auto resumed = manager("/f.bin");
+    ASSERT_EQ(resumed->loadDownloadTask(false, ""), ERRORCODE_OK);
+    EXPECT_TRUE(log.has(" Load tasks from file success!"));
+    EXPECT_FALSE(log.has(" taskinfo file error"));
+    EXPECT_EQ(resumed->allTasks()[0]->TaskStatus, TASK_FINISHED);
+    EXPECT_EQ(resumed->waitingTasks().size(), 2u);
+}
+
 // Any task file that does not describe the server's file is dropped and the download
 // starts again from byte 0, without a crash.
 TEST_F(TaskManagerTest, RejectsTaskFilesThatDoNotMatch) {
