@@ -1,9 +1,9 @@
 #include "CDownloadThreadManager.h"
 
-#include <fstream>
 #include <memory>
 
 #include "CDownloadThread.h"
+#include "platform/FileStreams.h"
 
 CDownloadThreadManager::CDownloadThreadManager(std::string localPath, const RangeTimeouts& timeouts)
     : m_localPath(std::move(localPath)), m_timeouts(timeouts) {}
@@ -16,8 +16,8 @@ CDownloadThreadManager::~CDownloadThreadManager() {
 
 int CDownloadThreadManager::createThreads(int count) {
     if (count <= 0 || count > kMaxThreads || m_file != nullptr) return 0;
-    const bool exists = std::ifstream(m_localPath).is_open();
-    m_file = std::fopen(m_localPath.c_str(), exists ? "rb+" : "wb+");
+    // An existing file keeps its bytes (a resumed download); a link is never followed.
+    m_file = platform::OpenForUpdate(m_localPath);
     if (m_file == nullptr) return 0;
     // Every write goes straight to the system: a position saved in the task file must
     // never name bytes still sitting in this process's buffer when it is killed.
