@@ -17,8 +17,9 @@ int OpenRegular(const std::string& path, int flags, mode_t mode = 0) {
     if (fd < 0) return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
-        errno = EINVAL;
+        errno = error;
         return -1;
     }
     return fd;

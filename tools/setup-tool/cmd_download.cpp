@@ -82,7 +82,8 @@ int RunDownload(const std::vector<std::string>& args) {
         downloader.stopDownload();
         downloader.waitForDriver();
         if (init == ERRORCODE_LOCAL_FILE) {
-            std::fprintf(stderr, "setup-tool download: cannot open %s for writing\n", file.c_str());
+            std::fprintf(stderr, "setup-tool download: cannot open %s for writing (it must be a regular file, not a link)\n",
+                         file.c_str());
         } else {
             std::fprintf(stderr, "setup-tool download: no size for %s after 5 tries (see setup-tool --log download)\n",
                          url.c_str());
