@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "log/ProcessLogger.h"
+#include "platform/FileStreams.h"
 #include "platform/Folders.h"
 #include "telemetry/ExportObj.h"
 #include "telemetry/IWebLog.h"
@@ -143,7 +144,7 @@ std::string CConfigure::QueryLogPath() {
 
 int CConfigure::getDownloaderInfo() {
     std::unique_ptr<std::FILE, FileCloser> log;
-    if (const std::string path = QueryLogPath(); !path.empty()) log.reset(std::fopen(path.c_str(), "a"));
+    if (const std::string path = QueryLogPath(); !path.empty()) log.reset(platform::OpenForAppending(path));
     if (log) {
         std::fprintf(log.get(), "%s GetDownloaderInfo...\n", LocalTimeStamp().c_str());
         std::fflush(log.get());

@@ -157,7 +157,7 @@ errorcode CDownloadTaskManager::generateDownloadTask(bool /*flag*/, const std::s
 }
 
 errorcode CDownloadTaskManager::loadDownloadTask(bool flag, const std::string& label) {
-    if (std::ifstream(m_taskFilePath).is_open()) {
+    if (platform::RegularFileExists(m_taskFilePath)) {
         readTaskInfo();
         if (checkTaskInfo() == 1) {
             LOG(INFO) << " Load tasks from file success!";
@@ -198,14 +198,14 @@ int CDownloadTaskManager::saveTaskInfo() {
 }
 
 int CDownloadTaskManager::readTaskInfo() {
-    std::error_code ec;
-    const auto bytes = std::filesystem::file_size(m_taskFilePath, ec);
-    if (ec || bytes > static_cast<std::uintmax_t>(kMaxTaskFileBytes)) {
-        if (!ec) LOG(INFO) << " [Error]: task file too large: " << bytes << " bytes";
+    bool tooLarge = false;
+    const auto text = platform::ReadFilePrefix(m_taskFilePath, static_cast<std::size_t>(kMaxTaskFileBytes), &tooLarge);
+    if (!text || tooLarge) {
+        if (tooLarge) LOG(INFO) << " [Error]: task file too large: more than " << kMaxTaskFileBytes << " bytes";
         return 1;
     }
     tinyxml2::XMLDocument doc;
-    if (doc.LoadFile(m_taskFilePath.c_str()) != tinyxml2::XML_SUCCESS) return 1;
+    if (doc.Parse(text->data(), text->size()) != tinyxml2::XML_SUCCESS) return 1;
     const tinyxml2::XMLElement* root = doc.FirstChildElement();
     if (root == nullptr) return 1;
     const std::size_t maxTasks = static_cast<std::size_t>(kMaxContentLength / DownloadTask::kSize);

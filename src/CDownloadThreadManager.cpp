@@ -1,10 +1,10 @@
 #include "CDownloadThreadManager.h"
 
 #include <cerrno>
-#include <fstream>
 #include <memory>
 
 #include "CDownloadThread.h"
+#include "platform/FileStreams.h"
 
 CDownloadThreadManager::CDownloadThreadManager(std::string localPath, const RangeTimeouts& timeouts)
     : m_localPath(std::move(localPath)), m_timeouts(timeouts) {}
@@ -17,9 +17,9 @@ CDownloadThreadManager::~CDownloadThreadManager() {
 
 int CDownloadThreadManager::createThreads(int count) {
     if (count <= 0 || count > kMaxThreads || m_file != nullptr) return 0;
-    const bool exists = std::ifstream(m_localPath).is_open();
+    // An existing file keeps its bytes (a resumed download); a link is never followed.
     errno = 0;
-    m_file = std::fopen(m_localPath.c_str(), exists ? "rb+" : "wb+");
+    m_file = platform::OpenForUpdate(m_localPath);
     if (m_file == nullptr) {
         m_openErrno = errno != 0 ? errno : EIO;
         return 0;

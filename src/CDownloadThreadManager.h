@@ -23,8 +23,9 @@ public:
     explicit CDownloadThreadManager(std::string localPath, const RangeTimeouts& timeouts = RangeTimeouts());
     ~CDownloadThreadManager() override;
 
-    // Opens the download file ("rb+" when it exists, else "wb+") and creates `count`
-    // workers on it. 0 when the file cannot be opened or the count is out of 1..64.
+    // Opens the download file (kept when it exists, else created; never through a link)
+    // and creates `count` workers on it. 0 when the file cannot be opened or the count is
+    // out of 1..64.
     int createThreads(int count) override;
 
     std::FILE* file() const { return m_file; }

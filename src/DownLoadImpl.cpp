@@ -17,6 +17,7 @@
 #include "FuntionImpl/SystemInfo.h"
 #include "log/ProcessLogger.h"
 #include "platform/Clock.h"
+#include "platform/FileStreams.h"
 #include "platform/SystemFacts.h"
 
 namespace {
@@ -179,15 +180,15 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, const std::st
 
 int CDownLoadImpl::checkMD5(std::string filePath, std::string md5, std::string md5Extra, std::string version) {
     errno = 0;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(filePath.c_str(), "rb"));
+    // Never through a link: the record below would vouch for whatever it pointed at.
+    std::unique_ptr<std::FILE, FileCloser> file(platform::OpenForReading(filePath));
     if (!file) {
         const int code = ErrorCode(EIO);
         LOG(INFO) << " [Error] : Error opening file " << filePath << " ErrorCode " << code;
         return code;
     }
-    std::error_code sizeError;
-    const std::uintmax_t size = std::filesystem::file_size(filePath, sizeError);
-    const std::uint64_t size64 = sizeError ? 0 : static_cast<std::uint64_t>(size);
+    const auto identity = platform::IdentityOf(filePath);
+    const std::uint64_t size64 = identity ? static_cast<std::uint64_t>(identity->size) : 0;
     LOG(INFO) << " checkMD5 ok1: " << static_cast<std::uint32_t>(size64) << " , "
               << static_cast<std::uint32_t>(size64 >> 32);
 
@@ -246,11 +247,9 @@ int CDownLoadImpl::checkMD5(std::string filePath, std::string md5, std::string m
     const std::string fileVersion = FuntionImpl::GetFileVersion(filePath);
     LOG(INFO) << " Version of file " << filePath << " is " << fileVersion;
 
-    {
-        // A digest that could not be read leaves an empty record, which vouches for nothing.
-        std::ofstream record(filePath + ".db", std::ios::binary | std::ios::trunc);
-        if (record && !digest.empty()) record << version << "###" << digest;
-    }
+    // A digest that could not be read leaves an empty record, which vouches for nothing.
+    // Replaced whole: a link planted under the record's name is replaced, never written through.
+    platform::ReplaceFileAtomically(filePath + ".db", digest.empty() ? std::string() : version + "###" + digest);
     if (digest.empty()) return 0;
     return digest == md5 || digest == md5Extra ? 1 : 0;
 }

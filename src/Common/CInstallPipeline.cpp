@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -19,7 +22,10 @@
 #include "FuntionImpl/VerifySignature.h"
 #include "log/ProcessLogger.h"
 #include "platform/Clock.h"
+#include "platform/FileStreams.h"
+#include "platform/FolderLock.h"
 #include "platform/Folders.h"
+#include "platform/PrivateFolder.h"
 #include "telemetry/ServiceEndpoints.h"
 
 namespace {
@@ -55,6 +61,37 @@ std::string FirstEnvironmentValue(const char* lower, const char* upper) {
     }
     return {};
 }
+
+// Download folders a pipeline of this process holds locked. The window thread clears a
+// failed download while the pipeline that failed still shows its message box; it may,
+// since the folder's holder is this very process (flock would refuse it a second lock).
+std::mutex g_heldFoldersLock;
+std::set<std::string> g_heldFolders;
+
+class HeldFolder {
+public:
+    HeldFolder(std::string folder, platform::FolderLock lock) : folder_(std::move(folder)), lock_(std::move(lock)) {
+        std::lock_guard<std::mutex> guard(g_heldFoldersLock);
+        g_heldFolders.insert(folder_);
+    }
+    ~HeldFolder() {
+        std::lock_guard<std::mutex> guard(g_heldFoldersLock);
+        g_heldFolders.erase(folder_);
+    }
+    HeldFolder(const HeldFolder&) = delete;
+    HeldFolder& operator=(const HeldFolder&) = delete;
+
+private:
+    std::string folder_;
+    platform::FolderLock lock_;
+};
+
+bool HeldByThisProcess(const std::string& folder) {
+    std::lock_guard<std::mutex> guard(g_heldFoldersLock);
+    return g_heldFolders.count(folder) != 0;
+}
+
+constexpr int kFolderLockPollMs = 200;
 
 std::tm LocalTimeNow() {
     const std::time_t now = std::time(nullptr);
@@ -118,15 +155,43 @@ int CInstallPipeline::InstallThreadFunc() {
         return FailureEnding();
     }
 
-    // 2. The temporary download directory.
+    // 2. The download directory: private to this user, and used by one run at a time.
     const std::string temporary = TemporaryDirectory();
-    std::string directoryError;
     const std::string downloadDirectory =
-        temporary.empty() ? std::string() : TemporaryDownloadDirectory(temporary, config);
-    if (temporary.empty() || !platform::CreateDirectories(downloadDirectory, &directoryError)) {
-        LOG(INFO) << " [Error]: cannot create the download directory " << downloadDirectory << " " << directoryError;
+        PrivateDownloadDirectory(config, temporary, m_options.cacheDirectory, true);
+    if (downloadDirectory.empty()) {
+        LOG(INFO) << " [Error]: cannot create the download directory below " << temporary;
         Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
         return -1;
+    }
+    std::optional<HeldFolder> held;
+    {
+        const std::uint64_t deadline = platform::TickCount64() + static_cast<std::uint64_t>(m_options.folderLockWaitMs);
+        bool told = false;
+        for (;;) {
+            platform::FolderLock::Outcome outcome = platform::FolderLock::Outcome::FOLDER_LOCK_FAILED;
+            std::string lockError;
+            if (auto lock = platform::FolderLock::TryAcquire(downloadDirectory, outcome, lockError)) {
+                held.emplace(downloadDirectory, std::move(*lock));
+                break;
+            }
+            if (outcome == platform::FolderLock::Outcome::FOLDER_LOCK_FAILED) {
+                LOG(INFO) << " [Error]: " << lockError;
+                Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
+                return -1;
+            }
+            if (!told) {
+                told = true;
+                LOG(INFO) << " Another install is running in " << downloadDirectory << ", waiting for it";
+                if (m_options.onFolderBusy) m_options.onFolderBusy(downloadDirectory);
+            }
+            if (platform::TickCount64() >= deadline) {
+                LOG(INFO) << " [Error]: another install still runs in " << downloadDirectory << ", giving up";
+                Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
+                return -1;
+            }
+            platform::SleepMs(kFolderLockPollMs);
+        }
     }
 
     // 3. The download location.
@@ -156,7 +221,8 @@ int CInstallPipeline::InstallThreadFunc() {
     // 6. A configuration from the skin carries no checksum to vouch for an earlier file.
     if (config.loadSource == CONFIG_SOURCE_SKIN) {
         LOG(INFO) << " Configure Load From File, clearAppData Before Download! ";
-        ClearDownloadFiles(config, temporary);
+        RemoveQuietly(downloadDirectory + InstallerFileName(config));
+        RemoveQuietly(downloadDirectory + InstallerFileName(config) + ".xml");
     }
 
     // 7. Download.
@@ -215,11 +281,14 @@ int CInstallPipeline::InstallThreadFunc() {
         return 1;
     }
 
-    // 12. Verification.
+    // 12. Verification. The file checked is the file started: it is made read-only and
+    // its identity taken now, and the start below refuses a file that is not the same.
+    platform::MakeReadOnly(installerPath);
+    const std::optional<platform::FileIdentity> checkedIdentity = platform::IdentityOf(installerPath);
     const bool md5Passed = config.loadSource == CONFIG_SOURCE_SKIN ||
                            CDownLoadImpl::checkMD5(installerPath, config.Md5, config.Md5_extra,
                                                    config.Software_version) != 0;
-    const bool signaturePassed = FuntionImpl::VerifyEmbeddedSignature(installerPath);
+    const bool signaturePassed = checkedIdentity.has_value() && FuntionImpl::VerifyEmbeddedSignature(installerPath);
     if (!md5Passed || !signaturePassed) {
         SendFailureReport(md5Passed, signaturePassed, m_state.downloaderId, config.loadSource,
                           m_options.exceptionUrl.empty() ? ServiceEndpoints::FromEnvironment().exceptionUrl
@@ -249,6 +318,15 @@ int CInstallPipeline::InstallThreadFunc() {
     LOG(INFO) << " [Start Install CmdLine]: " << commandLine;
     Report("Download", "5.ProgramInstall", retryLabel);
 
+    if (m_options.beforeInstallerStart) m_options.beforeInstallerStart(installerPath);
+    if (platform::IdentityOf(installerPath) != checkedIdentity) {
+        LOG(INFO) << " [Error]: the installer changed after its check and is not started: " << installerPath;
+        RemoveQuietly(installerPath);
+        RemoveQuietly(taskPath);
+        Report("DownloaderInfo00", "DownloaderFailed", "-5");
+        m_view.ShowMessage(MessageKind::MD5Fail);
+        return FailureEnding();
+    }
     const FuntionImpl::InstallerWaitResult waited = FuntionImpl::RunInstallerProcessAndWait(
         installerPath, commandLine, [this](int shown) { ShowPercent(shown); }, m_options.installerWait);
     m_installerPid = waited.pid;
@@ -314,16 +392,34 @@ void CInstallPipeline::ShowFailurePage() {
 }
 
 void CInstallPipeline::ClearDownload() {
-    if (m_state.configure != nullptr) ClearDownloadFiles(*m_state.configure, TemporaryDirectory());
+    if (m_state.configure != nullptr) ClearDownloadFiles(*m_state.configure, TemporaryDirectory(), m_options.cacheDirectory);
 }
 
-void CInstallPipeline::ClearDownloadFiles(const ProductConfig& config, const std::string& temporaryDirectory) {
+void CInstallPipeline::ClearDownloadFiles(const ProductConfig& config, const std::string& temporaryDirectory,
+                                          const std::string& cacheDirectory) {
     if (temporaryDirectory.empty() || !ConfigPathError(config).empty()) return;
-    const std::string directory = TemporaryDownloadDirectory(temporaryDirectory, config);
-    platform::CreateDirectories(directory);
+    const std::string directory = PrivateDownloadDirectory(config, temporaryDirectory, cacheDirectory, false);
+    if (directory.empty()) return;
+    platform::FolderLock::Outcome outcome = platform::FolderLock::Outcome::FOLDER_LOCK_FAILED;
+    std::string error;
+    const std::optional<platform::FolderLock> lock = platform::FolderLock::TryAcquire(directory, outcome, error);
+    if (!lock && !HeldByThisProcess(directory)) {
+        LOG(INFO) << " Download not cleared, another install runs in " << directory;
+        return;
+    }
     const std::string installerPath = directory + InstallerFileName(config);
     RemoveQuietly(installerPath);
     RemoveQuietly(installerPath + ".xml");
+}
+
+std::string CInstallPipeline::PrivateDownloadDirectory(const ProductConfig& config, const std::string& temporaryDirectory,
+                                                       const std::string& cacheDirectory, bool allowFresh) {
+    if (!ConfigPathError(config).empty()) return {};
+    std::vector<std::string> refused;
+    const std::optional<std::string> folder =
+        platform::PrivateFolder::ForDownloads(temporaryDirectory, DownloadStem(config), cacheDirectory, allowFresh, refused);
+    for (const std::string& why : refused) LOG(INFO) << " Download folder refused: " << why;
+    return folder.value_or(std::string());
 }
 
 int CInstallPipeline::GetIEProxyConfig() {
@@ -364,13 +460,10 @@ bool CInstallPipeline::CheckEarlierDownload(const std::string& installerPath, co
     const std::string recordPath = installerPath + ".db";
     const std::string taskPath = installerPath + ".xml";
     bool keep = false;
-    std::ifstream record(recordPath, std::ios::binary);
-    if (record.is_open()) {
-        // At most the first line's first 259 characters; UTF-8 takes up to four bytes each.
-        std::string line(kRecordLineChars * 4, '\0');
-        record.read(line.data(), static_cast<std::streamsize>(line.size()));
-        line.resize(static_cast<std::size_t>(record.gcount()));
-        record.close();
+    // At most the first line's first 259 characters; UTF-8 takes up to four bytes each.
+    // A link under the record's name is no record.
+    if (std::optional<std::string> read = platform::ReadFilePrefix(recordPath, kRecordLineChars * 4)) {
+        std::string line = std::move(*read);
         if (const std::size_t end = line.find_first_of("\r\n"); end != std::string::npos) line.resize(end);
         line = Utf8Prefix(line, kRecordLineChars);
         std::string version;
@@ -391,7 +484,8 @@ bool CInstallPipeline::CheckEarlierDownload(const std::string& installerPath, co
         RemoveQuietly(installerPath);
         RemoveQuietly(taskPath);
     }
-    if (!platform::FileExists(installerPath)) {
+    if (!platform::RegularFileExists(installerPath)) {
+        RemoveQuietly(installerPath);  // a link or anything else in its place
         RemoveQuietly(taskPath);
         keep = false;
     }

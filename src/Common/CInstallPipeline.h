@@ -56,6 +56,16 @@ struct InstallPipelineOptions {
     // The CDN failure counter and the installed language live here; null: the process's hives.
     platform::RegistryStore* localMachine = nullptr;
     platform::RegistryStore* currentUser = nullptr;
+    // Where the download folder goes when the one in the temporary folder is not private
+    // to this user (ending in '/'); empty: the user's cache folder.
+    std::string cacheDirectory;
+    // How long to wait for another run of Setup working in the same download folder.
+    int folderLockWaitMs = 30 * 60 * 1000;
+    // Called once (on the pipeline thread) when another run holds the download folder and
+    // this one starts waiting for it.
+    std::function<void(const std::string& folder)> onFolderBusy;
+    // Tests only: called with the installer's path after its checks, right before it starts.
+    std::function<void(const std::string& installerPath)> beforeInstallerStart;
 };
 
 class CInstallPipeline : public IDownloadProgress {
@@ -83,12 +93,21 @@ public:
     // start_app carrying the retry text).
     void ShowFailurePage();
 
-    // Deletes the installer and its task file in the temporary download directory.
+    // Deletes the installer and its task file in the download folder.
     void ClearDownload();
     // The same for a configuration and temporary folder (ending in '/'); what the window
-    // does on the clear-download message. Creates the directory when missing, as the
-    // download would; does nothing for a configuration whose names would leave it.
-    static void ClearDownloadFiles(const ProductConfig& config, const std::string& temporaryDirectory);
+    // does on the clear-download message. Only a private download folder is touched, and
+    // not while another run of Setup works in it; does nothing for a configuration whose
+    // names would leave it.
+    static void ClearDownloadFiles(const ProductConfig& config, const std::string& temporaryDirectory,
+                                   const std::string& cacheDirectory = std::string());
+
+    // The private download folder for `config` (ending in '/'): <temporary>/<stem>/ when
+    // it is this user's alone, else one in `cacheDirectory` (empty: the user's cache
+    // folder), else a fresh one when `allowFresh`. Folders refused are logged with the
+    // reason. Empty when none can be had.
+    static std::string PrivateDownloadDirectory(const ProductConfig& config, const std::string& temporaryDirectory,
+                                                const std::string& cacheDirectory, bool allowFresh);
 
     // Logs the proxy settings of the environment as every transfer applies them (http_proxy,
     // https_proxy or HTTPS_PROXY, all_proxy for either, no_proxy) and returns 0, or 1, 2, 3

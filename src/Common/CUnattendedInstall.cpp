@@ -175,10 +175,15 @@ int RunUnattendedInstall(const UnattendedRequest& request) {
     const bool pathsUsable = ConfigPathError(configure).empty();
     std::string downloadDir;
     if (pathsUsable) {
-        const std::string base = IsInstallableProduct(configure) ? platform::TempDirectory() : platform::DesktopFolder() + "/";
-        downloadDir = base + DownloadStem(configure);
-        platform::CreateDirectories(downloadDir);
-        qvlog::ConfigureLogFile(downloadDir + "/" + InstallerFileName(configure) + ".log", false);
+        if (IsInstallableProduct(configure)) {
+            // The folder the pipeline downloads into: private to this user.
+            downloadDir = CInstallPipeline::PrivateDownloadDirectory(configure, platform::TempDirectory(), std::string(), true);
+            if (!downloadDir.empty()) downloadDir.pop_back();
+        } else {
+            downloadDir = platform::DesktopFolder() + "/" + DownloadStem(configure);
+            platform::CreateDirectories(downloadDir);
+        }
+        if (!downloadDir.empty()) qvlog::ConfigureLogFile(downloadDir + "/" + InstallerFileName(configure) + ".log", false);
     }
     LOG(INFO) << " Unattended install of " << configure.Software_name << " " << configure.Software_version;
     configure.printContent();
@@ -234,7 +239,12 @@ int RunUnattendedInstall(const UnattendedRequest& request) {
                 installDir.c_str());
     std::fflush(stdout);
 
-    CInstallPipeline pipeline(view, state);
+    InstallPipelineOptions pipelineOptions;
+    pipelineOptions.onFolderBusy = [&configure](const std::string& folder) {
+        std::fprintf(stderr, "Setup: another install of %s is running (in %s); waiting for it to end\n",
+                     configure.Software_name.c_str(), folder.c_str());
+    };
+    CInstallPipeline pipeline(view, state, DefaultEventReporter(), std::move(pipelineOptions));
     const int result = pipeline.InstallThreadFunc();
     view.FinishProgressLine();
     ReportClose(RunStage::PipelineRan);

@@ -243,18 +243,21 @@ void InstallUIMainWnd::DerivePaths() {
         LOG(INFO) << " Configuration names no usable folder: " << why;
         return;
     }
-    std::string base;
-    if (IsInstallableProduct(*configure_)) {
-        std::string temporary = platform::TempDirectory();
-        if (platform::DirectoryExists(temporary)) base = temporary;
-    }
-    if (base.empty()) base = platform::DesktopFolder();
-    if (base.empty()) return;
-
     state_.productFolderName = configure_->Software_name;
-    // The temporary folder ends in a separator already; the doubled one at the join is harmless.
-    state_.downloadDir = base + "/" + DownloadStem(*configure_);
-    platform::CreateDirectories(state_.downloadDir);
+    // An installable product downloads into a folder private to this user (the pipeline
+    // resolves the same one); the log goes there too.
+    std::string folder;
+    if (IsInstallableProduct(*configure_)) {
+        folder = CInstallPipeline::PrivateDownloadDirectory(*configure_, platform::TempDirectory(), std::string(), true);
+        if (!folder.empty()) folder.pop_back();
+    }
+    if (folder.empty()) {
+        const std::string base = platform::DesktopFolder();
+        if (base.empty()) return;
+        folder = base + "/" + DownloadStem(*configure_);
+        platform::CreateDirectories(folder);
+    }
+    state_.downloadDir = folder;
 
     // 10. The process log beside the download.
     logFilePath_ = state_.downloadDir + "/" + InstallerFileName(*configure_) + ".log";

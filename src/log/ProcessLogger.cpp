@@ -3,7 +3,8 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
-#include <fstream>
+
+#include "platform/FileStreams.h"
 
 INITIALIZE_EASYLOGGINGPP
 
@@ -34,10 +35,9 @@ void InitDefaultLogger(bool toStandardOutput) {
 }
 
 bool ConfigureLogFile(const std::string& path, bool toStandardOutput) {
-    {
-        std::ofstream probe(path, std::ios::app);
-        if (!probe) return false;
-    }
+    // The log lives beside the download: a link planted under its name would have every
+    // line appended to a file of someone else's choosing. Only a regular file is used.
+    if (!platform::PrepareAppendFile(path)) return false;
     el::Configurations conf = BaseConfiguration(toStandardOutput);
     conf.setGlobally(el::ConfigurationType::ToFile, "true");
     conf.setGlobally(el::ConfigurationType::Filename, path);

@@ -19,8 +19,8 @@ namespace qvlog {
 void InitDefaultLogger(bool toStandardOutput = true);
 
 // Reconfigures "default" from the logger's defaults to write to standard output and to
-// `path` (created if missing). Returns false when the file cannot be opened; the logger
-// then keeps writing to standard output.
+// `path` (created if missing). Returns false when the file cannot be opened or is not a
+// regular file (a link is never followed); the logger then keeps writing to standard output.
 bool ConfigureLogFile(const std::string& path, bool toStandardOutput = true);
 
 void SetConsoleDiagnostics(bool enabled);

@@ -3,9 +3,12 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/PrivateFolder.h"
 #include "telemetry/WriteErrorLog.h"
 
 namespace {
+
+constexpr const char* kCookieJarName = "cloud";
 
 struct SlistCleanup {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
@@ -24,8 +27,18 @@ CurlPoster::CurlPoster() : handle_((GlobalInit(), curl_easy_init())) {
         WriteErrorLog("Failed to create CURL connection\n");
         return;
     }
-    curl_easy_setopt(data, CURLOPT_COOKIEJAR, "cloud");
-    curl_easy_setopt(data, CURLOPT_COOKIEFILE, "cloud");
+    // The jar lives in the user's own cache folder: in the working directory (often one
+    // anybody can write) a link named "cloud" would have root create a file elsewhere.
+    // Without a private folder cookies stay in memory for this handle.
+    std::string why;
+    if (const auto folder = platform::PrivateFolder::UserCacheFolder(why)) {
+        const std::string jar = *folder + kCookieJarName;
+        curl_easy_setopt(data, CURLOPT_COOKIEJAR, jar.c_str());
+        curl_easy_setopt(data, CURLOPT_COOKIEFILE, jar.c_str());
+    } else {
+        WriteErrorLog("No private folder for the cookie jar: %s\n", why.c_str());
+        curl_easy_setopt(data, CURLOPT_COOKIEFILE, "");
+    }
     // Certificates are verified (libcurl's default, against the system store); an
     // enterprise proxy or a test names another bundle in CURL_CA_BUNDLE.
     if (const char* bundle = std::getenv("CURL_CA_BUNDLE"); bundle != nullptr && *bundle != '\0') {

@@ -1,7 +1,8 @@
 #pragma once
 // The web-service client's POST facility: one libcurl easy handle per client, reused for
-// every post so its connection cache and cookies ("cloud" in the current directory) carry
-// over. Failures are written to the client's diagnostic log with the libcurl code.
+// every post so its connection cache and cookies carry over. Cookies are kept in "cloud"
+// in the user's private cache folder (platform::PrivateFolder::UserCacheFolder). Failures
+// are written to the client's diagnostic log with the libcurl code.
 //
 // Not thread-safe: one post at a time per object. The write callback runs on the posting thread.
 

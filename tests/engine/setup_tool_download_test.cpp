@@ -134,6 +134,20 @@ TEST_F(SetupToolDownload, GivesUpOnATrickleAndOnAFolderWithoutRoom) {
     for (const auto& request : server.requests()) EXPECT_TRUE(request.range.empty()) << request.range;
 }
 
+TEST_F(SetupToolDownload, LinksNamedLikeTheFileAndItsTaskFileAreNeverWrittenThrough) {
+    const std::string victim = dir.file("victim"), victimXml = dir.file("victim.xml");
+    std::system(("printf untouched > " + victim + " && printf untouched > " + victimXml + " && ln -s " + victim +
+                 " " + local + " && ln -s " + victimXml + " " + local + ".xml")
+                    .c_str());
+    const std::string out = dir.file("out.txt");
+    EXPECT_EQ(std::system((command() + " > " + out + " 2>&1").c_str()), 1 << 8) << ReadFile(out);
+    EXPECT_NE(ReadFile(out).find("cannot open " + local + " for writing (it must be a regular file, not a link)"),
+              std::string::npos)
+        << ReadFile(out);
+    EXPECT_EQ(ReadFile(victim), "untouched");
+    EXPECT_EQ(ReadFile(victimXml), "untouched");
+}
+
 TEST(SetupToolDownloadUsage, BadArgumentsAreUsageErrors) {
     const std::string tool = QV_SETUP_TOOL;
     for (const char* args : {"download", "download http://127.0.0.1:1/x", "download a b --threads 0",

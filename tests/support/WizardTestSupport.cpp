@@ -86,6 +86,7 @@ std::vector<std::string> WizardSandbox::EnvironmentLines() const {
         "TMPDIR=" + Temp().string(),
         "XDG_CONFIG_HOME=" + (Home() / ".config").string(),
         "XDG_STATE_HOME=" + (Home() / ".local/state").string(),
+        "XDG_CACHE_HOME=" + (Home() / ".cache").string(),
     };
 }
 

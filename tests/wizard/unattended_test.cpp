@@ -29,7 +29,8 @@ protected:
     RunResult Run(qvtest::DemoEnvironment* demo, const std::string& args, const std::string& prefix = "",
                   const std::string& extraEnv = "") {
         std::string env = prefix + "env -i " + extraEnv + " PATH=/usr/bin:/bin LANG=en_US.UTF-8 HOME='" + (root_ / "home").string() +
-                          "' TMPDIR='" + (root_ / "tmp").string() + "' QV_REGISTRY_DIR='" + (root_ / "registry").string() + "'";
+                          "' TMPDIR='" + (root_ / "tmp").string() + "' XDG_CACHE_HOME='" + (root_ / "home").string() +
+                          "/.cache' QV_REGISTRY_DIR='" + (root_ / "registry").string() + "'";
         if (const char* lsan = std::getenv("LSAN_OPTIONS")) env += std::string(" LSAN_OPTIONS='") + lsan + "'";
         if (demo != nullptr) {
             for (const auto& line : demo->EnvironmentLines()) env += " '" + line + "'";

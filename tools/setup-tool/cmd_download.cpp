@@ -98,7 +98,8 @@ int RunDownload(const std::vector<std::string>& args) {
         downloader.stopDownload();
         downloader.waitForDriver();
         if (init == ERRORCODE_LOCAL_FILE) {
-            std::fprintf(stderr, "setup-tool download: cannot open %s for writing\n", file.c_str());
+            std::fprintf(stderr, "setup-tool download: cannot open %s for writing (it must be a regular file, not a link)\n",
+                         file.c_str());
         } else if (init == ERRORCODE_NO_SPACE) {
             std::fprintf(stderr, "setup-tool download: not enough room for %lld bytes in the folder of %s\n",
                          static_cast<long long>(downloader.contentLength()), file.c_str());
