@@ -175,7 +175,9 @@ TEST_F(DownloaderTest, WrongOrShortAnswersNeverPassForComplete) {
         EXPECT_EQ(d->taskManager().allTasksFinished(), c.completes);
         const std::string out = ReadFile(local);
         EXPECT_LE(static_cast<std::int64_t>(out.size()), size);
-        if (c.completes) EXPECT_TRUE(out == TestHttpServer::GeneratedContent(0, static_cast<std::size_t>(size)));
+        if (c.completes) {
+            EXPECT_TRUE(out == TestHttpServer::GeneratedContent(0, static_cast<std::size_t>(size)));
+        }
     }
 }
 
