@@ -125,11 +125,6 @@ void CInstallPipeline::Report(const std::string& category, const std::string& ac
     m_reporter.ReportEvent(category, action, label, false);
 }
 
-std::string CInstallPipeline::TemporaryDirectoryAsReported() const {
-    return m_options.temporaryDirectoryAsReported ? m_options.temporaryDirectoryAsReported()
-                                                  : platform::TempDirectoryAsReported();
-}
-
 std::string CInstallPipeline::TemporaryDirectory() const {
     return m_options.temporaryDirectory ? m_options.temporaryDirectory() : platform::TempDirectory();
 }
@@ -306,14 +301,17 @@ int CInstallPipeline::InstallThreadFunc() {
     Report("Download", "4.DownFinsh", retryLabel);
     const std::string installDirectory =
         InstallDirectoryFromPathText(m_view.GetControlText("install_file_path_edit"), m_state.productFolderName);
-    const std::string temporaryAsReported = TemporaryDirectoryAsReported();
+    // The installer runs as Setup's user (root, to install into /opt) and writes its log
+    // where it is told, at a name known to the second: in a shared temporary folder another
+    // user could plant a link there. The private download folder beside it is safe.
+    const std::string logDirectory = downloadDirectory;
     const std::string logName =
         InstallerLogFileName(config.Software_name, m_options.localTime ? m_options.localTime() : LocalTimeNow());
     const std::string commandLine = InstallerCommandLine(
         m_state.innoInstaller, installDirectory, InstallerLanguageValue(m_state.languageIndex.load(), config.Downloader_id),
-        temporaryAsReported, logName);
+        logDirectory, logName);
     m_installDirectory = installDirectory;
-    if (m_state.innoInstaller && !temporaryAsReported.empty()) m_installerLogPath = temporaryAsReported + logName;
+    if (m_state.innoInstaller && !logDirectory.empty()) m_installerLogPath = logDirectory + logName;
     LOG(INFO) << " [Download File Path]: " << installerPath;
     LOG(INFO) << " [Start Install CmdLine]: " << commandLine;
     Report("Download", "5.ProgramInstall", retryLabel);

@@ -43,9 +43,8 @@ struct InstallPipelineOptions {
     FuntionImpl::InstallerWaitTiming installerWait;
     // Whether the machine has a network connection; empty: the machine's state.
     std::function<bool()> networkAlive;
-    // The user's temporary folder as reported (for the installer's own log) and in its
-    // canonical form (for downloads), each ending in '/'; empty: the platform's.
-    std::function<std::string()> temporaryDirectoryAsReported;
+    // The user's temporary folder in its canonical form (where the private download folder
+    // is looked for first), ending in '/'; empty: the platform's.
     std::function<std::string()> temporaryDirectory;
     // The local time stamped into the installer's log file name; empty: now.
     std::function<std::tm()> localTime;
@@ -143,7 +142,6 @@ private:
     void FinishEnding();
     void ShowPercent(double percent);
     void Report(const std::string& category, const std::string& action, const std::string& label);
-    std::string TemporaryDirectoryAsReported() const;
     std::string TemporaryDirectory() const;
     int RecordLanguage();
     void OpenProductPage();

@@ -158,7 +158,6 @@ protected:
         options.networkAlive = [] { return true; };
         const std::string temporary = (root_ / "tmp").string() + "/";
         options.temporaryDirectory = [temporary] { return temporary; };
-        options.temporaryDirectoryAsReported = [temporary] { return temporary; };
         options.localTime = [] {
             std::tm when{};
             when.tm_year = 2026 - 1900;

@@ -53,9 +53,9 @@ std::string SignedWithThrowAwayKey(const fs::path& work, const std::string& cont
     return content + signature + trailer + "~Module signature appended~\n";
 }
 
-std::string ExpectedCommandLine(const fs::path& installDirectory, const fs::path& temporary) {
+std::string ExpectedCommandLine(const fs::path& installDirectory, const fs::path& logDirectory) {
     return " /VERYSILENT /SP- /NORESTART /DIR=\"" + installDirectory.string() + "/\" /LANG=zhcn /LOG=\"" +
-           temporary.string() + "/MorvikBackup_Setup_20261209080705.log\"";
+           logDirectory.string() + "/MorvikBackup_Setup_20261209080705.log\"";
 }
 
 TEST_F(PipelineTest, HappyPathDownloadsVerifiesInstallsAndReportsTheFunnel) {
@@ -70,11 +70,13 @@ TEST_F(PipelineTest, HappyPathDownloadsVerifiesInstallsAndReportsTheFunnel) {
     // The product is installed where the path box says, in the window's language.
     ASSERT_TRUE(fs::exists(InstallDirectory() / "MorvikBackup.exe"));
     EXPECT_EQ(ReadFile(InstallDirectory() / "LANGUAGE"), "zhcn\n");
-    const std::string commandLine = ExpectedCommandLine(InstallDirectory(), root_ / "tmp");
+    const std::string commandLine = ExpectedCommandLine(InstallDirectory(), InstallerPath().parent_path());
     EXPECT_TRUE(LogHas(" [Download File Path]: " + InstallerPath().string() + "\n")) << Log();
     EXPECT_TRUE(LogHas(" [Start Install CmdLine]: " + commandLine + "\n")) << Log();
-    // The installer wrote its own log where /LOG= told it to.
-    EXPECT_NE(ReadFile(root_ / "tmp" / "MorvikBackup_Setup_20261209080705.log").find("installed into"),
+    // The installer wrote its own log where /LOG= told it to: in the private download
+    // folder, never in the shared temporary one.
+    EXPECT_FALSE(fs::exists(root_ / "tmp" / "MorvikBackup_Setup_20261209080705.log"));
+    EXPECT_NE(ReadFile(InstallerPath().parent_path() / "MorvikBackup_Setup_20261209080705.log").find("installed into"),
               std::string::npos);
     EXPECT_TRUE(LogHas(" Speed-Test Totally Take "));
     EXPECT_TRUE(LogHas(" Download Totally Takes about 0s And Send To Server"));
@@ -230,7 +232,7 @@ TEST_F(PipelineTest, CommandLineLongerThan1023CharactersIsNotCut) {
     const fs::path installDirectory = deep / "MorvikBackup";
 
     ASSERT_EQ(Run(), 0);
-    const std::string commandLine = ExpectedCommandLine(installDirectory, root_ / "tmp");
+    const std::string commandLine = ExpectedCommandLine(installDirectory, InstallerPath().parent_path());
     EXPECT_GT(commandLine.size(), 1023u);
     EXPECT_TRUE(LogHas(" [Start Install CmdLine]: " + commandLine + "\n"));
     EXPECT_TRUE(fs::exists(installDirectory / "MorvikBackup.exe"));
