@@ -1,5 +1,7 @@
 #include "platform/TrustVerifier.h"
 
+#include "platform/FileStreams.h"
+
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/cms.h>
@@ -64,7 +66,9 @@ struct FileCloser {
 class FileSource final : public ByteSource {
 public:
     bool open(const std::string& path) {
-        file_.reset(std::fopen(path.c_str(), "rb"));
+        // What is verified must be the file itself: a link could be turned elsewhere
+        // between this check and whatever reads the file next.
+        file_.reset(OpenForReading(path));
         if (!file_ || fseeko(file_.get(), 0, SEEK_END) != 0) return false;
         const off_t end = ftello(file_.get());
         if (end < 0) return false;

@@ -134,6 +134,19 @@ TEST_F(SignatureTest, SignedShellInstallerStillRunsUnderSh) {
     EXPECT_EQ(ReadFile(output), "fixture installer ran with: /SILENT\n");
 }
 
+// A link could be turned to another file between the check and the start: the check
+// reads only the file itself.
+TEST_F(SignatureTest, ALinkToASignedFileIsNotVerified) {
+    const std::string link = Fixture("link-to-signed.exe");
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(Fixture("signed-sha256.exe"), link);
+    std::int32_t status = 0;
+    std::string message;
+    EXPECT_FALSE(FuntionImpl::VerifyEmbeddedSignature(link, status, message));
+    EXPECT_NE(status, 0);
+    EXPECT_TRUE(FuntionImpl::VerifyEmbeddedSignature(Fixture("signed-sha256.exe")));
+}
+
 TEST_F(SignatureTest, LogLineCarriesSignedStatusAndMessage) {
     LogCapture log;
     const std::string unsignedPe = Fixture("unsigned.exe");
