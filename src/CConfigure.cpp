@@ -2,11 +2,16 @@
 
 #include <tinyxml2.h>
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <iterator>
 #include <limits>
+#include <string_view>
+#include <type_traits>
 
 #include "log/ProcessLogger.h"
 #include "platform/FileStreams.h"
@@ -60,6 +65,64 @@ std::string LocalTimeStamp() {
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
+
+constexpr std::size_t kFieldCount = std::size(kProductConfigFields);
+
+// Calls use(value) with the field's member of config, typed int, int64_t or std::string.
+template <typename Config, typename Use>
+void VisitField(Config& config, const ProductConfigField& field, Use&& use) {
+    std::visit([&](auto member) { use(config.*member); }, field.member);
+}
+
+template <typename T>
+constexpr bool kIsText = std::is_same_v<std::remove_cvref_t<T>, std::string>;
+
+// Indices into the table in the order the skin's labels are read.
+struct LabelOrder {
+    std::array<std::size_t, kFieldCount> index{};
+    std::size_t count = 0;
+    bool ranksValid = true;  // every rank from 0 up held by exactly one field, none skipped
+};
+
+constexpr LabelOrder MakeLabelOrder() {
+    LabelOrder order;
+    std::size_t ranked = 0;
+    for (const ProductConfigField& field : kProductConfigFields) ranked += field.labelRank >= 0;
+    for (int rank = 0; order.count < ranked; ++rank) {
+        std::size_t holders = 0;
+        for (std::size_t i = 0; i < kFieldCount; ++i) {
+            if (kProductConfigFields[i].labelRank != rank) continue;
+            ++holders;
+            order.index[order.count] = i;
+        }
+        if (holders != 1) {
+            order.ranksValid = false;
+            break;
+        }
+        ++order.count;
+    }
+    return order;
+}
+
+constexpr LabelOrder kLabelOrder = MakeLabelOrder();
+static_assert(kLabelOrder.ranksValid, "each label rank from 0 up must belong to exactly one field");
+
+constexpr bool NamesDistinct() {
+    for (std::size_t i = 0; i < kFieldCount; ++i) {
+        for (std::size_t k = i + 1; k < kFieldCount; ++k) {
+            if (std::string_view(kProductConfigFields[i].name) == kProductConfigFields[k].name) return false;
+        }
+    }
+    return true;
+}
+static_assert(NamesDistinct(), "a field name may appear only once: the reply's elements are looked up by it");
+
+const ProductConfigField* ServiceField(const char* name) {
+    for (const ProductConfigField& field : kProductConfigFields) {
+        if (field.fromService && std::strcmp(field.name, name) == 0) return &field;
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -120,16 +183,10 @@ CConfigure::~CConfigure() = default;
 int CConfigure::reset() {
     loadState = CONFIG_NOT_LOADED;
     loadSource = CONFIG_SOURCE_NOTHING;
-    Filesize = 0;
-    Software_id = 0;
-    Software_name.clear();
-    Software_version.clear();
-    Download_url.clear();
-    Md5.clear();
-    Process_name.clear();
-    Install_url.clear();
-    Banner_url.clear();
-    Licensefile_url.clear();
+    for (const ProductConfigField& field : kProductConfigFields) {
+        if (!field.clearedByReset) continue;
+        VisitField(*this, field, [](auto& value) { value = {}; });
+    }
     remotePaths.clear();
     return 1;
 }
@@ -173,45 +230,19 @@ int CConfigure::parseDownloaderInfo() {
         return 0;
     }
     for (const tinyxml2::XMLElement* e = root->FirstChildElement(); e != nullptr; e = e->NextSiblingElement()) {
-        const std::string name = e->Name();
+        const ProductConfigField* field = ServiceField(e->Name());
+        if (field == nullptr) continue;
         const char* raw = e->GetText();
-        const std::string text = raw != nullptr ? raw : "";
-        const auto setInt = [&](int& field) {
-            if (auto value = ParseWholeInteger<int>(raw)) field = *value;
-        };
-        if (name == "Downloader_id") {
-            setInt(Downloader_id);
-        } else if (name == "Software_id") {
-            setInt(Software_id);
-        } else if (name == "Site_id") {
-            setInt(Site_id);
-        } else if (name == "Software_name") {
-            Software_name = Utf8Prefix(text, kMaxSoftwareNameLength);
-        } else if (name == "Software_version") {
-            Software_version = text;
-        } else if (name == "Process_name") {
-            Process_name = text;
-        } else if (name == "Install_url") {
-            Install_url = text;
-        } else if (name == "Download_url") {
-            Download_url = text;
-        } else if (name == "Banner_url") {
-            Banner_url = text;
-        } else if (name == "Licensefile_url") {
-            Licensefile_url = text;
-        } else if (name == "Md5") {
-            Md5 = text;
-        } else if (name == "Filesize") {
-            if (auto value = ParseWholeInteger<std::int64_t>(raw)) Filesize = *value;
-        } else if (name == "Extra_download_url") {
-            Extra_download_url = text;
-        } else if (name == "Cnet_download_url") {
-            Cnet_download_url = text;
-        } else if (name == "Md5_extra") {
-            Md5_extra = text;
-        } else if (name == "Downloader_type") {
-            setInt(Downloader_type);
-        }
+        VisitField(*this, *field, [&](auto& value) {
+            using T = std::remove_reference_t<decltype(value)>;
+            if constexpr (kIsText<T>) {
+                const std::string text = raw != nullptr ? raw : "";
+                value = field->maxCodePoints != 0 ? Utf8Prefix(text, field->maxCodePoints) : text;
+            } else if (auto parsed = ParseWholeInteger<T>(raw)) {
+                // Text that is missing or no number leaves the field as it was.
+                value = *parsed;
+            }
+        });
     }
     loadState = CONFIG_LOADED;
     loadSource = CONFIG_SOURCE_SERVICE;
@@ -229,22 +260,17 @@ int CConfigure::loadFromControls(const ControlTextLookup& controlText) {
         }
         return *value;
     };
-    Downloader_id = ParseLeadingInteger<int>(text("Downloader_id"));
-    Software_id = ParseLeadingInteger<int>(text("Software_id"));
-    Site_id = ParseLeadingInteger<int>(text("Site_id"));
-    Language_id = ParseLeadingInteger<int>(text("Language_id"));
-    Software_name = text("Software_name");
-    Software_version = text("Software_version");
-    Process_name = text("Process_name");
-    Install_url = text("Install_url");
-    Download_url = text("Download_url");
-    Extra_download_url = text("Extra_download_url");
-    Banner_url = text("Banner_url");
-    Licensefile_url = text("Licensefile_url");
-    Md5 = text("Md5");
-    Md5_extra = text("Md5_extra");
-    Cnet_download_url = text("Cnet_download_url");
-    Filesize = ParseLeadingInteger<std::int64_t>(text("Filesize"));
+    for (std::size_t i = 0; i < kLabelOrder.count; ++i) {
+        const ProductConfigField& field = kProductConfigFields[kLabelOrder.index[i]];
+        VisitField(*this, field, [&](auto& value) {
+            using T = std::remove_reference_t<decltype(value)>;
+            if constexpr (kIsText<T>) {
+                value = text(field.name);
+            } else {
+                value = ParseLeadingInteger<T>(text(field.name));
+            }
+        });
+    }
     loadState = CONFIG_LOADED;
     loadSource = CONFIG_SOURCE_SKIN;
     Downloader_type = 3;
@@ -280,22 +306,16 @@ std::vector<std::string> CConfigure::ContentLines() const {
     } else {
         lines.emplace_back(" Configure Load From Nothing! ");
     }
-    lines.push_back(" [File ContentLength]: " + std::to_string(Filesize));
-    lines.push_back(" [Downloader Id]: " + std::to_string(Downloader_id));
-    lines.push_back(" [SoftWare Id]: " + std::to_string(Software_id));
-    lines.push_back(" [Site Id]: " + std::to_string(Site_id));
-    lines.push_back(" [Language Id]: " + std::to_string(Language_id));
-    lines.push_back(" [Software Name]: " + Software_name);
-    lines.push_back(" [Software Version]: " + Software_version);
-    lines.push_back(" [Remote Path]: " + Download_url);
-    lines.push_back(" [MD5 String]: " + Md5);
-    lines.push_back(" [Process Name]: " + Process_name);
-    lines.push_back(" [Install Url]: " + Install_url);
-    lines.push_back(" [Banner Url]: " + Banner_url);
-    lines.push_back(" [Licensefile Url]: " + Licensefile_url);
-    lines.push_back(" [Extra Download Url]: " + Extra_download_url);
-    lines.push_back(" [Cnet Download Url]: " + Cnet_download_url);
-    lines.push_back(" [MD5 Extra String]: " + Md5_extra);
+    for (const ProductConfigField& field : kProductConfigFields) {
+        if (field.printLabel == nullptr) continue;
+        VisitField(*this, field, [&](const auto& value) {
+            if constexpr (kIsText<decltype(value)>) {
+                lines.push_back(field.printLabel + value);
+            } else {
+                lines.push_back(field.printLabel + std::to_string(value));
+            }
+        });
+    }
     return lines;
 }
 

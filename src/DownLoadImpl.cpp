@@ -74,12 +74,13 @@ bool CDownLoadImpl::IsCdnUrl(std::string_view url) {
     return url.find("cdn.") != std::string_view::npos || url.find("dl.") != std::string_view::npos;
 }
 
-int CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, const std::string& localPath, const std::string&) {
+DownloadResult CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, const std::string& localPath,
+                                                const std::string&) {
     // The engine's paths and URLs were fixed-size buffers; longer ones are refused whole
     // rather than cut into a different address or file name.
     if (CodePoints(remoteUrl) > kMaxPathChars || CodePoints(localPath) > kMaxPathChars) {
         LOG(INFO) << " [Error]: download url or path longer than " << kMaxPathChars << " characters";
-        return -1;
+        return DownloadResult::Incomplete;
     }
     const bool cdn = IsCdnUrl(remoteUrl);
     CDownloader downloader(remoteUrl, localPath, localPath + ".xml", m_settings.threadCount, m_reporter,
@@ -94,9 +95,11 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, const std::st
     if (init != ERRORCODE_OK) {
         stopAndWait();
         // A folder that cannot take the file is the machine's problem, not the server's.
-        if (init == ERRORCODE_NO_SPACE) return kResultNoRoom;
-        if (init == ERRORCODE_LOCAL_FILE && IsNoRoomError(downloader.threadManager().openErrno())) return kResultNoRoom;
-        return -1;
+        if (init == ERRORCODE_NO_SPACE) return DownloadResult::NoRoom;
+        if (init == ERRORCODE_LOCAL_FILE && IsNoRoomError(downloader.threadManager().openErrno())) {
+            return DownloadResult::NoRoom;
+        }
+        return DownloadResult::Incomplete;
     }
     downloader.startDownload();
 
@@ -110,12 +113,12 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, const std::st
     for (;;) {
         if (!m_networkAlive()) {
             stopAndWait();
-            return -2;
+            return DownloadResult::NoNetwork;
         }
         if (const int code = downloader.writeErrno(); code != 0) {
             LOG(INFO) << " [Error]: cannot write " << localPath << ": " << std::strerror(code);
             stopAndWait();
-            return kResultNoRoom;
+            return DownloadResult::NoRoom;
         }
         const DownloadInfo info = downloader.downloadInfo();
         // Tick differences are taken on the 32-bit tick and read as signed: a record made
@@ -140,13 +143,13 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, const std::st
             LOG(INFO) << " [Error]: less than " << m_settings.floorBytesPerSecond << " bytes per second for "
                       << m_settings.stallLimitMs << " ms";
             stopAndWait();
-            return -3;
+            return DownloadResult::TooSlow;
         }
         const std::int64_t tasks = downloader.tasksCount();
         if (cdn && info.requestCount > 3 * tasks) {
             LOG(INFO) << " ---cdn fail:" << info.requestCount << " > 3 * " << tasks;
             stopAndWait();
-            return -4;
+            return DownloadResult::CdnTooManyRequests;
         }
         if (downloader.state() != CDownloader::STATE_STOPPING) {
             if (m_progress != nullptr) m_progress->ShowDownloadProgress(info.downloaded, downloader.contentLength());
@@ -159,10 +162,10 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, const std::st
         downloader.updateDownloadInfo();
         const DownloadInfo last = downloader.downloadInfo();
         const std::int64_t total = downloader.contentLength();
-        if (last.downloaded < total) return -1;
+        if (last.downloaded < total) return DownloadResult::Incomplete;
         if (!downloader.dispatched()) {
             if (m_progress != nullptr) m_progress->ShowDownloadProgress(total, total);
-            return 1;
+            return DownloadResult::Complete;
         }
         const double average = std::floor(static_cast<double>(last.averageSpeed()) / 1048576.0 * 100.0) / 100.0;
         const std::string averageText = Format("%.1fMB/s", average);
@@ -174,7 +177,7 @@ int CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, const std::st
         m_reporter.ReportEvent("DownloaderInfo00", "DownloadRateMin", lowestText, false);
         m_reporter.ReportEvent("DownloaderInfo00", "DownloadRateMax", highestText, false);
         LOG(INFO) << " Download speed range " << lowestText << " - " << highestText;
-        return 1;
+        return DownloadResult::Complete;
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // The product installer's download as the install pipeline sees it: one watched download
-// with small integer results, and the digest check of the finished file.
+// ending in a DownloadResult, and the digest check of the finished file.
 //
 // Threads: SuperDownloadFile runs on the caller's (pipeline) thread and owns its
 // downloader for the length of the call; progress and events are delivered on that thread.
@@ -12,13 +12,14 @@
 #include <string_view>
 
 #include "CLibcurlTool.h"
+#include "DownloadResult.h"
 #include "IDownloadProgress.h"
 #include "telemetry/IEventReporter.h"
 
 // Limits of the watch loop. The defaults are the product's; tests shorten them.
 struct DownloadWatchSettings {
     std::uint32_t noSpeedEventMs = 3000;  // "NoDownloadSpeed" once no data arrived this long
-    std::uint32_t stallLimitMs = 30000;   // give up (-3) once less than the floor arrived this long
+    std::uint32_t stallLimitMs = 30000;   // give up (TooSlow) once less than the floor arrived this long
     std::int64_t floorBytesPerSecond = 1024;  // slower than this over stallLimitMs counts as stalled
     std::uint32_t passPauseMs = 10;       // pause of each pass of the watch loop
     std::int32_t threadCount = 10;
@@ -34,10 +35,9 @@ public:
                            NetworkAliveFn networkAlive = {}, DownloadWatchSettings settings = {});
 
     // Downloads remoteUrl into localPath (task file localPath + ".xml"). md5 is not used
-    // here. 1 complete; -1 no size or stopped short; -2 no network; -3 less than the floor
-    // rate for stallLimitMs; -4 a CDN URL needing more than three requests per task;
-    // -6 the download folder cannot take the file (full, read-only, too small for it).
-    int SuperDownloadFile(const std::string& remoteUrl, const std::string& localPath, const std::string& md5);
+    // here. NoRoom covers a folder that is full, read-only or too small for the file.
+    DownloadResult SuperDownloadFile(const std::string& remoteUrl, const std::string& localPath,
+                                     const std::string& md5);
 
     // MD5 of the file as 32 lower-case hex digits, compared exactly with md5 and md5Extra;
     // writes "<version>###<digest>" to filePath + ".db" first. 1 match, 0 no match (also
@@ -48,7 +48,6 @@ public:
     // A content-delivery URL: contains "cdn." or "dl." (case-sensitive).
     static bool IsCdnUrl(std::string_view url);
 
-    static constexpr int kResultNoRoom = -6;
     static constexpr std::size_t kDigestChunkBytes = 1u << 20;
     static constexpr std::size_t kMaxPathChars = 259;
 

@@ -100,6 +100,19 @@ std::tm LocalTimeNow() {
     return local;
 }
 
+// The box that tells the user why the download failed; nothing for a complete one.
+std::optional<MessageKind> FailureMessage(DownloadResult result) {
+    switch (result) {
+        case DownloadResult::Complete: return std::nullopt;
+        case DownloadResult::Incomplete: return MessageKind::UrlFail;
+        case DownloadResult::NoNetwork: return MessageKind::InternetFail;
+        case DownloadResult::TooSlow: return MessageKind::InternetTimeout;
+        case DownloadResult::CdnTooManyRequests: return MessageKind::InternetTimeout;
+        case DownloadResult::NoRoom: return MessageKind::NoEnoughSpace;
+    }
+    return MessageKind::UrlFail;  // a value no download returns
+}
+
 }  // namespace
 
 CInstallPipeline::CInstallPipeline(IInstallView& view, WizardState& state, IEventReporter& reporter,
@@ -224,10 +237,10 @@ int CInstallPipeline::InstallThreadFunc() {
     bool cdn = CDownLoadImpl::IsCdnUrl(location);
     Report("Download", "3.Downloading...", retryLabel);
     CDownLoadImpl downloader(this, m_reporter, m_options.networkAlive, m_options.download);
-    int result = downloader.SuperDownloadFile(location, installerPath, config.Md5);
+    DownloadResult result = downloader.SuperDownloadFile(location, installerPath, config.Md5);
 
     // 8. One more try on another location when a content-delivery location gave up.
-    if (result == -4) {
+    if (result == DownloadResult::CdnTooManyRequests) {
         for (const std::string& other : remotePaths) {
             if (other == location) continue;
             RemoveQuietly(taskPath);
@@ -248,22 +261,12 @@ int CInstallPipeline::InstallThreadFunc() {
     Report("DownloadTime", cdn ? "CDN" : "Server", bucket);
 
     // 10. Download failures.
-    if (result != 1) {
-        Report("Other", "DownErrorCode", "error" + std::to_string(result));
-        MessageKind kind;
-        switch (result) {
-            case -1: kind = MessageKind::UrlFail; break;
-            case -2: kind = MessageKind::InternetFail; break;
-            case -3: kind = MessageKind::InternetTimeout; break;
-            case -4: kind = MessageKind::InternetTimeout; break;
-            case CDownLoadImpl::kResultNoRoom: kind = MessageKind::NoEnoughSpace; break;
-            default:
-                Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
-                return -1;
-        }
-        Report("DownloaderInfo00", "DownloaderFailed", std::to_string(result));
-        if (result == -4) selector.increaseRequestTooMuchTimes();
-        m_view.ShowMessage(kind);
+    if (const std::optional<MessageKind> kind = FailureMessage(result)) {
+        const std::string code = std::to_string(ResultCode(result));
+        Report("Other", "DownErrorCode", "error" + code);
+        Report("DownloaderInfo00", "DownloaderFailed", code);
+        if (result == DownloadResult::CdnTooManyRequests) selector.increaseRequestTooMuchTimes();
+        m_view.ShowMessage(*kind);
         return FailureEnding();
     }
 

@@ -14,6 +14,7 @@
 #include "Common/LaunchEvents.h"
 #include "FuntionImpl/RegistryHelpers.h"
 #include "FuntionImpl/SystemInfo.h"
+#include "dialogs/MessageBoxWnd.h"
 #include "dialogs/SlideTransition.h"
 #include "log/ProcessLogger.h"
 #include "platform/Folders.h"
@@ -322,7 +323,7 @@ std::intptr_t InstallUIMainWnd::HandleWindowMessage(std::uint32_t message, std::
             ResizeClient(kMainWindowWidth, kCollapsedHeight);
             CenterWindow();
             break;
-        case UM_CLEAR_DOWNLOAD:
+        case MessageBoxWnd::UM_CLEAR_DOWNLOAD:
             if (configure_) CInstallPipeline::ClearDownloadFiles(*configure_, platform::TempDirectory());
             break;
         case UM_STOP_SLIDE_TIMER:

@@ -38,7 +38,7 @@ class CControl;
 // Private messages of the main window.
 constexpr std::uint32_t UM_SHOW_LINKS = SkinUI::WM_USER + 1;      // language applied: show the two links again
 constexpr std::uint32_t UM_PIPELINE_DONE = SkinUI::WM_USER + 2;   // a pipeline attempt has ended
-constexpr std::uint32_t UM_CLEAR_DOWNLOAD = SkinUI::WM_USER + 4;  // delete the downloaded installer and task file
+// WM_USER + 4 is MessageBoxWnd::UM_CLEAR_DOWNLOAD: delete the downloaded installer and task file.
 // The slide timer may only be stopped on the window thread; pipelines ask with this.
 constexpr std::uint32_t UM_STOP_SLIDE_TIMER = SkinUI::WM_USER + 16;
 // The service's configuration query has ended (posted by its thread).

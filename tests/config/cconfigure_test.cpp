@@ -272,6 +272,82 @@ TEST_F(ConfigureTest, LabelsAreReadAsTextOrLeadingNumbers) {
     EXPECT_EQ(configure.remotePaths, std::vector<std::string>{"https://e/x"});
 }
 
+// Each field with its own value, so a field that one of the four walks skips shows as a
+// wrong line: from every label, from every reply element, and what reset keeps of them.
+TEST_F(ConfigureTest, EveryFieldIsLoadedPrintedAndResetOnItsOwn) {
+    const Labels labels{{"Downloader_id", "11"},         {"Software_id", "12"},
+                        {"Site_id", "13"},               {"Language_id", "14"},
+                        {"Software_name", "name"},       {"Software_version", "version"},
+                        {"Process_name", "process"},     {"Install_url", "install"},
+                        {"Download_url", "download"},    {"Extra_download_url", "extra"},
+                        {"Banner_url", "banner"},        {"Licensefile_url", "licence"},
+                        {"Md5", "md5"},                  {"Md5_extra", "md5 extra"},
+                        {"Cnet_download_url", "cnet"},   {"Filesize", "5000000000"}};
+    CConfigure fromLabels(1, 1, 1, Client());
+    fromLabels.Downloader_type = 7;
+    fromLabels.loadFromControls(TableLookup(labels));
+    EXPECT_EQ(fromLabels.Downloader_type, 3);
+    EXPECT_EQ(fromLabels.ContentLines(),
+              (std::vector<std::string>{" Configure Load From File! ", " [File ContentLength]: 5000000000",
+                                        " [Downloader Id]: 11", " [SoftWare Id]: 12", " [Site Id]: 13",
+                                        " [Language Id]: 14", " [Software Name]: name",
+                                        " [Software Version]: version", " [Remote Path]: download",
+                                        " [MD5 String]: md5", " [Process Name]: process", " [Install Url]: install",
+                                        " [Banner Url]: banner", " [Licensefile Url]: licence",
+                                        " [Extra Download Url]: extra", " [Cnet Download Url]: cnet",
+                                        " [MD5 Extra String]: md5 extra"}));
+
+    fromLabels.reset();
+    EXPECT_EQ(fromLabels.Downloader_type, 3);
+    EXPECT_TRUE(fromLabels.remotePaths.empty());
+    EXPECT_EQ(fromLabels.ContentLines(),
+              (std::vector<std::string>{" Configure Load From Nothing! ", " [File ContentLength]: 0",
+                                        " [Downloader Id]: 11", " [SoftWare Id]: 0", " [Site Id]: 13",
+                                        " [Language Id]: 14", " [Software Name]: ", " [Software Version]: ",
+                                        " [Remote Path]: ", " [MD5 String]: ", " [Process Name]: ",
+                                        " [Install Url]: ", " [Banner Url]: ", " [Licensefile Url]: ",
+                                        " [Extra Download Url]: extra", " [Cnet Download Url]: cnet",
+                                        " [MD5 Extra String]: md5 extra"}));
+
+    auto fromReply = FromReply(
+        "<r><Filesize>21</Filesize><Downloader_id>22</Downloader_id><Software_id>23</Software_id>"
+        "<Site_id>24</Site_id><Language_id>25</Language_id><Software_name>n</Software_name>"
+        "<Software_version>v</Software_version><Download_url>d</Download_url><Md5>m</Md5>"
+        "<Process_name>p</Process_name><Install_url>i</Install_url><Banner_url>b</Banner_url>"
+        "<Licensefile_url>l</Licensefile_url><Extra_download_url>e</Extra_download_url>"
+        "<Cnet_download_url>c</Cnet_download_url><Md5_extra>x</Md5_extra><Downloader_type>26</Downloader_type></r>");
+    ASSERT_EQ(fromReply->parseDownloaderInfo(), 1);
+    EXPECT_EQ(fromReply->Downloader_type, 26);
+    EXPECT_EQ(fromReply->remotePaths, (std::vector<std::string>{"d", "e"}));
+    EXPECT_EQ(fromReply->ContentLines(),
+              (std::vector<std::string>{" Configure Load From XML! ", " [File ContentLength]: 21",
+                                        " [Downloader Id]: 22", " [SoftWare Id]: 23", " [Site Id]: 24",
+                                        " [Language Id]: 1033", " [Software Name]: n", " [Software Version]: v",
+                                        " [Remote Path]: d", " [MD5 String]: m", " [Process Name]: p",
+                                        " [Install Url]: i", " [Banner Url]: b", " [Licensefile Url]: l",
+                                        " [Extra Download Url]: e", " [Cnet Download Url]: c",
+                                        " [MD5 Extra String]: x"}));
+}
+
+TEST_F(ConfigureTest, MissingLabelsAreLoggedInTheSkinsOrder) {
+    const fs::path logFile = temp_ / "labels.log";
+    ASSERT_TRUE(qvlog::ConfigureLogFile(logFile.string()));
+    CConfigure configure(1, 1, 1, Client());
+    configure.loadFromControls(TableLookup({{"Site_id", "5"}}));
+    qvlog::InitDefaultLogger(false);
+    const std::string log = ReadFile(logFile);
+    std::vector<std::string> missing;
+    const std::regex line(R"( \[Product_config\] no label: (\w+)\n)");
+    for (auto it = std::sregex_iterator(log.begin(), log.end(), line); it != std::sregex_iterator(); ++it) {
+        missing.push_back((*it)[1]);
+    }
+    EXPECT_EQ(missing, (std::vector<std::string>{"Downloader_id", "Software_id", "Language_id", "Software_name",
+                                                 "Software_version", "Process_name", "Install_url", "Download_url",
+                                                 "Extra_download_url", "Banner_url", "Licensefile_url", "Md5",
+                                                 "Md5_extra", "Cnet_download_url", "Filesize"}))
+        << log;
+}
+
 TEST_F(ConfigureTest, PrintContentWritesTheLabelledLinesToTheLog) {
     auto configure = FromReply(FakeMakerService::DefaultDownloaderReply());
     configure->parseDownloaderInfo();

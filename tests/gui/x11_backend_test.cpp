@@ -19,7 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr std::uint32_t kPing = WM_USER_BASE + 7;
+constexpr std::uint32_t kPing = SkinUI::WM_USER + 7;
 constexpr std::uint32_t kStopTimer = 1;
 
 class RecordingWindow : public X11Window {

@@ -17,6 +17,11 @@
 #include "orchestration/OrchestrationSupport.h"
 #include "support/TestHttpServer.h"
 
+// Failures name the result as well as its number.
+void PrintTo(DownloadResult result, std::ostream* out) {
+    *out << to_string(result) << " (" << ResultCode(result) << ")";
+}
+
 namespace {
 
 using enginetest::LogCapture;
@@ -51,7 +56,7 @@ const enginetest::RecordedEvent* FindEvent(const std::vector<enginetest::Recorde
 
 class SuperDownloadTest : public ::testing::Test {
 protected:
-    int Download(const std::string& url, CDownLoadImpl::NetworkAliveFn alive = [] { return true; }) {
+    DownloadResult Download(const std::string& url, CDownLoadImpl::NetworkAliveFn alive = [] { return true; }) {
         CDownLoadImpl impl(&progress_, reporter_, std::move(alive), ShortSettings());
         return impl.SuperDownloadFile(url, local_, "");
     }
@@ -67,7 +72,7 @@ TEST_F(SuperDownloadTest, FreshDownloadCompletesAndReportsItsSpeed) {
     const std::int64_t size = (5 << 20) + 123;
     server.serveGenerated("/setup.exe", size);
     LogCapture log;
-    EXPECT_EQ(Download(server.url("/setup.exe")), 1);
+    EXPECT_EQ(Download(server.url("/setup.exe")), DownloadResult::Complete);
     EXPECT_EQ(enginetest::ReadFile(local_), TestHttpServer::GeneratedContent(0, static_cast<std::size_t>(size)));
 
     const auto shown = progress_.download();
@@ -100,7 +105,7 @@ TEST_F(SuperDownloadTest, FreshDownloadCompletesAndReportsItsSpeed) {
     RecordingReporter quiet;
     server.resetCounters();
     CDownLoadImpl impl(&again, quiet, [] { return true; }, ShortSettings());
-    EXPECT_EQ(impl.SuperDownloadFile(server.url("/setup.exe"), local_, ""), 1);
+    EXPECT_EQ(impl.SuperDownloadFile(server.url("/setup.exe"), local_, ""), DownloadResult::Complete);
     ASSERT_FALSE(again.download().empty());
     EXPECT_EQ(again.download().back(), std::make_pair(size, size));
     EXPECT_EQ(CountEvents(quiet, "Server"), 0u);
@@ -111,12 +116,12 @@ TEST_F(SuperDownloadTest, FreshDownloadCompletesAndReportsItsSpeed) {
 TEST_F(SuperDownloadTest, NoSizeOrNoLocalFileFailsWithMinusOne) {
     TestHttpServer server;
     LogCapture log;
-    EXPECT_EQ(Download(server.url("/missing.exe")), -1);
+    EXPECT_EQ(Download(server.url("/missing.exe")), DownloadResult::Incomplete);
     EXPECT_TRUE(log.has(" [Error]: Get ContentLength Fail, tried 5 times"));
 
     server.serveGenerated("/setup.exe", 1 << 20);
     local_ = dir_.file("no-such-folder/setup.exe");
-    EXPECT_EQ(Download(server.url("/setup.exe")), -1);
+    EXPECT_EQ(Download(server.url("/setup.exe")), DownloadResult::Incomplete);
     EXPECT_TRUE(progress_.download().empty());
 }
 
@@ -126,7 +131,7 @@ TEST_F(SuperDownloadTest, NetworkGoneStopsWithMinusTwoAndKeepsTheTaskFile) {
     slow.bytesPerSecond = 200 * 1024;
     server.serveGenerated("/setup.exe", 8 << 20, slow);
     std::atomic<int> asked{0};
-    EXPECT_EQ(Download(server.url("/setup.exe"), [&asked] { return ++asked < 40; }), -2);
+    EXPECT_EQ(Download(server.url("/setup.exe"), [&asked] { return ++asked < 40; }), DownloadResult::NoNetwork);
     EXPECT_EQ(asked.load(), 40);
     EXPECT_TRUE(std::filesystem::exists(local_ + ".xml"));
     EXPECT_FALSE(progress_.download().empty());
@@ -140,7 +145,7 @@ TEST_F(SuperDownloadTest, StalledServerGivesOneNoSpeedEventThenMinusThree) {
     stall.faultTimes = -1;
     stall.stallMs = 5000;
     server.serveGenerated("/setup.exe", 3 << 20, stall);
-    EXPECT_EQ(Download(server.url("/setup.exe")), -3);
+    EXPECT_EQ(Download(server.url("/setup.exe")), DownloadResult::TooSlow);
     server.releaseStalls();
     EXPECT_EQ(CountEvents(reporter_, "NoDownloadSpeed"), 1u);
     for (const auto& e : reporter_.events()) {
@@ -162,7 +167,7 @@ TEST_F(SuperDownloadTest, TrickleBelowTheFloorRateGivesMinusThree) {
     trickle.bytesPerSecond = 300;
     server.serveGenerated("/setup.exe", 24 * 1024, trickle);
     LogCapture log;
-    EXPECT_EQ(Download(server.url("/setup.exe")), -3);
+    EXPECT_EQ(Download(server.url("/setup.exe")), DownloadResult::TooSlow);
     EXPECT_TRUE(log.hasPrefix(" [Error]: less than 1024 bytes per second for 1500 ms"));
 }
 
@@ -176,9 +181,9 @@ TEST_F(SuperDownloadTest, FileLargerThanTheFolderTakesGivesMinusSixBeforeAnyRang
     rlimit small = original;
     small.rlim_cur = 1 << 20;  // the largest file this process may write
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int result = Download(server.url("/setup.exe"));
+    const DownloadResult result = Download(server.url("/setup.exe"));
     setrlimit(RLIMIT_FSIZE, &original);
-    EXPECT_EQ(result, CDownLoadImpl::kResultNoRoom);
+    EXPECT_EQ(result, DownloadResult::NoRoom);
     for (const auto& request : server.requests()) EXPECT_TRUE(request.range.empty()) << request.range;
     EXPECT_LT(std::filesystem::file_size(local_), 1u << 20);
 }
@@ -192,7 +197,7 @@ TEST_F(SuperDownloadTest, CdnUrlNeedingTooManyRequestsGivesMinusFour) {
     drop.faultTimes = -1;
     server.serveGenerated("/dl.setup.exe", 5 << 20, drop);
     LogCapture log;
-    EXPECT_EQ(Download(server.url("/dl.setup.exe")), -4);
+    EXPECT_EQ(Download(server.url("/dl.setup.exe")), DownloadResult::CdnTooManyRequests);
     bool logged = false;
     for (const auto& line : log.lines()) {
         std::smatch m;
@@ -215,7 +220,7 @@ TEST_F(SuperDownloadTest, CdnRuleLeavesOrdinaryUrlsAlone) {
     server.serveGenerated("/setup.exe", 5 << 20, drop);
     LogCapture log;
     // Nothing ever arrives, so the stall rule ends it instead.
-    EXPECT_EQ(Download(server.url("/setup.exe")), -3);
+    EXPECT_EQ(Download(server.url("/setup.exe")), DownloadResult::TooSlow);
     EXPECT_FALSE(log.hasPrefix(" ---cdn fail:"));
 }
 
@@ -258,7 +263,8 @@ TEST(CdnUrlTest, ContentDeliveryMarkersAnywhereCaseSensitive) {
 TEST(SuperDownloadLimitsTest, OverlongPathIsRefusedWhole) {
     RecordingReporter reporter;
     CDownLoadImpl impl(nullptr, reporter, [] { return true; }, ShortSettings());
-    EXPECT_EQ(impl.SuperDownloadFile("http://127.0.0.1:1/a.exe", "/tmp/" + std::string(300, 'a'), ""), -1);
+    EXPECT_EQ(impl.SuperDownloadFile("http://127.0.0.1:1/a.exe", "/tmp/" + std::string(300, 'a'), ""),
+              DownloadResult::Incomplete);
     EXPECT_TRUE(reporter.events().empty());  // not even a size probe
 }
 

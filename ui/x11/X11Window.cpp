@@ -365,7 +365,7 @@ bool X11Window::ReadBackPixel(int x, int y, std::uint32_t& rgb) const {
 }
 
 void X11Window::OnMessage(std::uint32_t message, std::uintptr_t, std::intptr_t) {
-    if (message == WM_CLOSE_WITH_CODE) DestroyWindow();
+    if (message == WM_CLOSE) DestroyWindow();
 }
 
 void X11Window::HandleMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/x11/WindowMessages.h"
 #include "ui/x11/X11Connection.h"
 
 union _XEvent;
@@ -34,10 +35,6 @@ struct KeyEvent {
     std::string text;          // UTF-8 text the key produced, if any
     unsigned modifiers = 0;
 };
-
-// Messages every window understands, in the Windows numbering the rest of the system uses.
-constexpr std::uint32_t WM_CLOSE_WITH_CODE = 0x0010;  // wparam: the code Close() was given
-constexpr std::uint32_t WM_USER_BASE = 0x0400;
 
 class X11Window {
 public:
@@ -128,7 +125,7 @@ protected:
     virtual void OnMouseLeave() {}
     virtual void OnKeyDown(const KeyEvent&) {}
     virtual void OnFocusChanged(bool /*focused*/) {}
-    // Posted messages (and Close's WM_CLOSE_WITH_CODE, whose default destroys the window).
+    // Posted messages (and Close's WM_CLOSE, whose default destroys the window).
     virtual void OnMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam);
     virtual void OnTimer(std::uint32_t /*id*/) {}
     // The window manager's close button or Alt+F4 through the window manager.
