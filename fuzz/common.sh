@@ -1,39 +1,27 @@
 # Shared by the fuzz/run_*_fuzzers.sh scripts, which source it after setting ROOT (the
-# repository) and OUT (their build folder): the compiler and its flags, objects built
-# once and rebuilt when their source changes, and one timed fuzzer run.
+# repository) and OUT (their work folder): building the fuzzers (the CMake targets of
+# fuzz/CMakeLists.txt, in a clang build of their own) and one timed fuzzer run.
 
-CXX=${CXX:-clang++}
-FLAGS=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
-       -I"$ROOT" -I"$ROOT/src" -DELPP_THREAD_SAFE -DELPP_NO_DEFAULT_LOG_FILE -DELPP_DISABLE_DEFAULT_CRASH_HANDLING)
-
-# build_objects NAME SOURCE...: compiles each source (a path under ROOT) into $OUT/obj
-# unless its object is newer, and sets the array NAME to the objects.
-build_objects() {
-  local -n result=$1
-  shift
-  result=()
-  for src in "$@"; do
-    local obj="$OUT/obj/$(echo "$src" | tr / _).o"
-    if [ ! -f "$obj" ] || [ "$ROOT/$src" -nt "$obj" ]; then
-      "$CXX" "${FLAGS[@]}" -c "$ROOT/$src" -o "$obj"
-    fi
-    result+=("$obj")
-  done
+# build_fuzzers TARGET...: configures a clang build with the fuzzers (QV_FUZZ) in
+# $OUT/build once, then builds the named fuzzers there; each ends up as $OUT/build/fuzz/TARGET_fuzzer.
+build_fuzzers() {
+  if [ ! -f "$OUT/build/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$OUT/build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_FUZZ=ON -DBUILD_TESTING=OFF \
+      -DCMAKE_CXX_COMPILER="${CXX:-clang++}" -DCMAKE_C_COMPILER="${CC:-clang}" \
+      -DCMAKE_CXX_FLAGS="-O1" -DCMAKE_C_FLAGS="-O1" >/dev/null
+  fi
+  local targets=()
+  for target in "$@"; do targets+=("${target}_fuzzer"); done
+  cmake --build "$OUT/build" --target "${targets[@]}"
 }
 
-# build_easylogging: sets ELPP_OBJ to the logging library's object, built once.
-build_easylogging() {
-  ELPP_OBJ="$OUT/obj/easylogging.o"
-  [ -f "$ELPP_OBJ" ] || "$CXX" "${FLAGS[@]}" -w -c /usr/include/easylogging++.cc -o "$ELPP_OBJ"
-}
-
-# run_fuzzer TARGET MAXLEN STATS: runs the built $OUT/TARGET_fuzzer for SECONDS_EACH
+# run_fuzzer TARGET MAXLEN STATS: runs the built $OUT/build/fuzz/TARGET_fuzzer for SECONDS_EACH
 # seconds on $OUT/corpus/TARGET, with crash inputs going to $OUT/artifacts/TARGET-*,
 # prints the lines of its log matching STATS, and sets status=1 when the fuzzer failed.
 run_fuzzer() {
   local target=$1 maxlen=$2 stats=$3
   echo "== ${target}_fuzzer for ${SECONDS_EACH}s"
-  if ! "$OUT/${target}_fuzzer" -max_total_time="$SECONDS_EACH" -max_len="$maxlen" -rss_limit_mb=2048 -timeout=10 \
+  if ! "$OUT/build/fuzz/${target}_fuzzer" -max_total_time="$SECONDS_EACH" -max_len="$maxlen" -rss_limit_mb=2048 -timeout=10 \
        -artifact_prefix="$OUT/artifacts/${target}-" -print_final_stats=1 "$OUT/corpus/$target" 2>"$OUT/${target}.log"; then
     status=1
   fi

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the skin package reader and the markup reader with
-# clang (-fsanitize=fuzzer,address,undefined) and runs each for a while (60 s by default).
+# Builds the libFuzzer targets of the skin package reader and the markup reader (a clang
+# build with -DQV_FUZZ=ON, fuzzer,address,undefined) and runs each for a while (60 s by default).
 # Crash inputs are copied into tests/regressions/ui/, which the ui tests replay.
 # Not part of CI. Usage: fuzz/run_ui_fuzzers.sh [seconds]
 set -euo pipefail
@@ -8,13 +8,11 @@ cd "$(dirname "$0")/.."
 ROOT=$(pwd)
 SECONDS_EACH=${1:-60}
 OUT=${FUZZ_BUILD_DIR:-/tmp/qv-ui-fuzz}
-mkdir -p "$OUT/obj" "$OUT/corpus/package" "$OUT/corpus/markup" "$OUT/artifacts"
+mkdir -p "$OUT/corpus/package" "$OUT/corpus/markup" "$OUT/artifacts"
 
 source "$ROOT/fuzz/common.sh"
 
-build_objects objects ui/*.cpp platform/Clock.cpp src/log/ProcessLogger.cpp fuzz/FuzzStubs.cpp
-build_easylogging
-objects+=("$ELPP_OBJ")
+build_fuzzers package markup
 
 # Seeds: the fixture layouts and packages, and the executable's own package when built.
 cp "$ROOT"/tests/fixtures/ui/skin/*.xml "$ROOT"/tests/fixtures/ui/skin/language/*.xml "$OUT/corpus/markup/" 2>/dev/null || true
@@ -32,8 +30,6 @@ PY
 
 status=0
 for target in package markup; do
-  "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer "$ROOT/fuzz/${target}_fuzzer.cpp" "${objects[@]}" -lz -lpthread \
-    -o "$OUT/${target}_fuzzer"
   maxlen=65536
   [ "$target" = markup ] && maxlen=16384
   run_fuzzer "$target" "$maxlen" 'stat::|Done|ERROR|SUMMARY'

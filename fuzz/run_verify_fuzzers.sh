@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of the embedded-signature reader and the download task-file
-# reader with clang (-fsanitize=fuzzer,address,undefined) and runs each for a while (60 s
+# reader (a clang build with -DQV_FUZZ=ON, fuzzer,address,undefined) and runs each for a while (60 s
 # by default). Crash inputs are copied into tests/regressions/signature/ and
 # tests/regressions/taskfile/, which the verify tests replay.
 # Not part of CI. Usage: fuzz/run_verify_fuzzers.sh [seconds]
@@ -11,15 +11,11 @@ SECONDS_EACH=${1:-60}
 OUT=${FUZZ_BUILD_DIR:-/tmp/qv-verify-fuzz}
 # Findings of an earlier run were already kept; start each run with none.
 rm -rf "$OUT/artifacts" "$OUT/fixtures"
-mkdir -p "$OUT/obj" "$OUT/corpus/signature" "$OUT/corpus/taskfile" "$OUT/artifacts" "$OUT/tmp"
+mkdir -p "$OUT/corpus/signature" "$OUT/corpus/taskfile" "$OUT/artifacts" "$OUT/tmp"
 
 source "$ROOT/fuzz/common.sh"
 
-build_easylogging
-build_objects SIGNATURE_OBJS platform/TrustVerifier.cpp
-build_objects TASKFILE_OBJS src/CDownloadTaskManager.cpp src/CTaskManager.cpp src/CLibcurlTool.cpp \
-  src/CDownloadThread.cpp src/CThread.cpp platform/FileStreams.cpp platform/Clock.cpp src/log/ProcessLogger.cpp
-TASKFILE_OBJS+=("$ELPP_OBJ")
+build_fuzzers signature taskfile
 
 # Seeds: freshly signed fixtures, and a task file as a download writes it.
 "$ROOT/tests/fixtures/signing/make_fixtures.sh" "$OUT/fixtures" >/dev/null
@@ -54,15 +50,8 @@ XML
 
 status=0
 for target in signature taskfile; do
-  bin="$OUT/${target}_fuzzer"
-  if [ "$target" = signature ]; then
-    "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer "$ROOT/fuzz/signature_fuzzer.cpp" "${SIGNATURE_OBJS[@]}" -lcrypto -o "$bin"
-    maxlen=16384
-  else
-    "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer "$ROOT/fuzz/taskfile_fuzzer.cpp" "${TASKFILE_OBJS[@]}" \
-      -ltinyxml2 -lcurl -lpthread -o "$bin"
-    maxlen=8192
-  fi
+  maxlen=16384
+  [ "$target" = taskfile ] && maxlen=8192
   TMPDIR="$OUT/tmp" run_fuzzer "$target" "$maxlen" 'stat::number_of_executed_units|Done|ERROR|SUMMARY'
 done
 

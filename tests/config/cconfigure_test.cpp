@@ -14,6 +14,7 @@
 #include "log/ProcessLogger.h"
 #include "support/FakeMakerService.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 #include "telemetry/WebLog.h"
 
 namespace {
@@ -33,12 +34,7 @@ ControlTextLookup TableLookup(const Labels& labels) {
     };
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
+using qvtest::ReadFile;
 
 class ConfigureTest : public ::testing::Test {
 protected:

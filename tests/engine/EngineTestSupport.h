@@ -16,6 +16,7 @@
 #include "log/ProcessLogger.h"
 #include "support/RecordingReporter.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 #include "telemetry/IEventReporter.h"
 
 namespace enginetest {
@@ -79,17 +80,8 @@ public:
     TempDir() : TempFolder("qv-engine-") {}
 };
 
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& contents) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << contents;
-}
+using qvtest::ReadFile;
+using qvtest::WriteFile;
 
 inline std::string RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937_64 rng(seed);

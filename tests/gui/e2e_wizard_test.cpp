@@ -26,6 +26,7 @@
 #include "support/DemoEnvironment.h"
 #include "support/WizardTestSupport.h"
 #include "ui/x11/X11Connection.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -55,17 +56,8 @@ constexpr Language kEn{kEnglish, "en", "en", "en_US.UTF-8"};
 constexpr Language kAr{8, "ar", "ar", "ar_SA.UTF-8"};
 constexpr Language kHi{15, "hi", "hi", "hi_IN.UTF-8"};
 
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
-}
+using qvtest::ReadFile;
+using qvtest::WriteFile;
 
 bool IsNumber(const std::string& text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });

@@ -15,6 +15,7 @@
 
 #include "support/DemoEnvironment.h"
 #include "support/WizardTestSupport.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -26,17 +27,8 @@ namespace {
 constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
 constexpr int kChinese = 2;  // the only language the shipped skin offers
 
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
-}
+using qvtest::ReadFile;
+using qvtest::WriteFile;
 
 long Position(const std::vector<std::string>& hits, const std::string& hit) {
     auto it = std::find(hits.begin(), hits.end(), hit);

@@ -15,6 +15,7 @@
 
 #include "support/DemoEnvironment.h"
 #include "support/WizardTestSupport.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -24,17 +25,8 @@ namespace {
 constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
 constexpr int kChinese = 2;
 
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path& file, const std::string& text) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
-}
+using qvtest::ReadFile;
+using qvtest::WriteFile;
 
 class WizardInstall : public ::testing::Test {
 protected:

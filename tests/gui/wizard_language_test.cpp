@@ -15,6 +15,7 @@
 
 #include "support/FakeMakerService.h"
 #include "support/WizardTestSupport.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -26,12 +27,7 @@ constexpr int kEnglish = 0;
 constexpr int kJapanese = 1;
 constexpr int kChinese = 2;
 
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using qvtest::ReadFile;
 
 class WizardLanguage : public ::testing::Test {
 protected:

@@ -14,6 +14,7 @@
 
 #include "support/FakeMakerService.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 #include "support/WizardTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -26,12 +27,7 @@ namespace {
 constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
 constexpr int kChinese = 2;  // the only language the shipped skin offers
 
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using qvtest::ReadFile;
 
 class WizardStartup : public ::testing::Test {
 protected:

@@ -18,6 +18,7 @@
 #include "platform/FolderLock.h"
 #include "platform/PrivateFolder.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -26,12 +27,8 @@ using platform::PrivateFolder;
 
 constexpr uid_t kNobody = 65534;
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void Write(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+using qvtest::ReadFile;
+using qvtest::WriteFile;
 
 unsigned ModeOf(const fs::path& path) {
     struct stat st {};
@@ -54,7 +51,7 @@ TEST_F(PrivateFolderTest, OnlyARealDirectoryOfThisUserWritableByNobodyElseIsUsed
     ::chmod((root_ / "own770").c_str(), 0770);
     fs::create_directories(root_ / "elsewhere");
     fs::create_directory_symlink(root_ / "elsewhere", root_ / "link");
-    Write(root_ / "file", "x");
+    WriteFile(root_ / "file", "x");
 
     struct Case {
         const char* name;
@@ -160,7 +157,7 @@ TEST_F(PrivateFolderTest, ASecondLockOnTheFolderIsBusyUntilTheFirstGoes) {
 // the file linked to is never written, read as if it were ours, or made read-only.
 TEST_F(PrivateFolderTest, NoOpenFollowsALinkPlantedUnderTheFilesName) {
     const fs::path victim = root_ / "victim";
-    Write(victim, "precious");
+    WriteFile(victim, "precious");
     ::chmod(victim.c_str(), 0644);
     const fs::path link = root_ / "planted";
     fs::create_symlink(victim, link);
@@ -174,14 +171,14 @@ TEST_F(PrivateFolderTest, NoOpenFollowsALinkPlantedUnderTheFilesName) {
     EXPECT_FALSE(platform::RegularFileExists(path));
     EXPECT_FALSE(platform::IdentityOf(path));
     EXPECT_FALSE(platform::MakeReadOnly(path));
-    EXPECT_EQ(ReadAll(victim), "precious");
+    EXPECT_EQ(ReadFile(victim), "precious");
     EXPECT_EQ(ModeOf(victim), 0644u);
 
     // Replacing swaps the link itself for a new file.
     ASSERT_TRUE(platform::ReplaceFileAtomically(path, "new"));
     EXPECT_FALSE(fs::is_symlink(link));
-    EXPECT_EQ(ReadAll(link), "new");
-    EXPECT_EQ(ReadAll(victim), "precious");
+    EXPECT_EQ(ReadFile(link), "new");
+    EXPECT_EQ(ReadFile(victim), "precious");
 
     // A FIFO in the download's place would block a plain open for ever.
     const fs::path fifo = root_ / "fifo";
@@ -192,7 +189,7 @@ TEST_F(PrivateFolderTest, NoOpenFollowsALinkPlantedUnderTheFilesName) {
 
 TEST_F(PrivateFolderTest, ACheckedInstallerIsReadOnlyYetResumableAndKeepsItsIdentity) {
     const fs::path file = root_ / "installer";
-    Write(file, "0123456789");
+    WriteFile(file, "0123456789");
     const auto before = platform::IdentityOf(file.string());
     ASSERT_TRUE(before);
     ASSERT_TRUE(platform::MakeReadOnly(file.string()));
@@ -200,7 +197,7 @@ TEST_F(PrivateFolderTest, ACheckedInstallerIsReadOnlyYetResumableAndKeepsItsIden
     EXPECT_EQ(platform::IdentityOf(file.string()), before);
 
     // A replacement with the very same bytes is another file all the same.
-    Write(root_ / "copy", "0123456789");
+    WriteFile(root_ / "copy", "0123456789");
     fs::rename(root_ / "copy", file);
     EXPECT_NE(platform::IdentityOf(file.string()), before);
 

@@ -18,6 +18,7 @@
 #include "log/ProcessLogger.h"
 #include "platform/RegistryStore.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -28,15 +29,8 @@ using platform::RegistryStore;
 using platform::RegistryValueType;
 using Strings = std::vector<std::string>;
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using qvtest::ReadFile;
+using qvtest::WriteFile;
 
 std::string ShellQuote(const std::string& s) {
     std::string out = "'";

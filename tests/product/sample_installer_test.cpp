@@ -11,6 +11,7 @@
 #include <string>
 
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -18,10 +19,7 @@ namespace {
 
 const std::string kInstaller = QV_BUILD_DIR "/sample/MorvikBackupSetup.exe";
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using qvtest::ReadFile;
 
 class SampleInstaller : public ::testing::Test {
 protected:
@@ -40,12 +38,12 @@ TEST_F(SampleInstaller, InstallsARunnableProductIntoTheGivenFolderAndLogs) {
     const fs::path target = dir_ / "Morvik Backup";  // a blank in the path, as users choose
     ASSERT_EQ(Run("", target), 0);
     ASSERT_TRUE(fs::exists(target / "MorvikBackup.exe"));
-    EXPECT_EQ(ReadText(target / "LANGUAGE"), "german\n");
+    EXPECT_EQ(ReadFile(target / "LANGUAGE"), "german\n");
     const std::string version = "'" + (target / "MorvikBackup.exe").string() + "' --version > '" +
                                 (dir_ / "version.txt").string() + "'";
     ASSERT_EQ(std::system(version.c_str()), 0);
-    EXPECT_EQ(ReadText(dir_ / "version.txt"), "Morvik Backup 1.0.0.0\n");
-    const std::string log = ReadText(dir_ / "setup.log");
+    EXPECT_EQ(ReadFile(dir_ / "version.txt"), "Morvik Backup 1.0.0.0\n");
+    const std::string log = ReadFile(dir_ / "setup.log");
     EXPECT_NE(log.find("/VERYSILENT /SP- /NORESTART /DIR=" + target.string() + "/ /LANG=german"), std::string::npos) << log;
     EXPECT_NE(log.find("installed into " + target.string()), std::string::npos) << log;
 }
@@ -54,11 +52,11 @@ TEST_F(SampleInstaller, FailsOnRequestWithoutInstalling) {
     const fs::path target = dir_ / "product";
     EXPECT_EQ(Run("QV_SAMPLE_INSTALL_FAIL=1", target), 1);
     EXPECT_FALSE(fs::exists(target / "MorvikBackup.exe"));
-    EXPECT_NE(ReadText(dir_ / "setup.log").find("failing on request"), std::string::npos);
+    EXPECT_NE(ReadFile(dir_ / "setup.log").find("failing on request"), std::string::npos);
 }
 
 TEST_F(SampleInstaller, CarriesAnIntactAppendedSignature) {
-    const std::string bytes = ReadText(kInstaller);
+    const std::string bytes = ReadFile(kInstaller);
     const std::string magic = "~Module signature appended~\n";
     ASSERT_GT(bytes.size(), magic.size() + 12);
     ASSERT_EQ(bytes.substr(bytes.size() - magic.size()), magic);

@@ -13,6 +13,7 @@
 #include "platform/Folders.h"
 #include "platform/Process.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 #include "telemetry/IEventReporter.h"
 
 namespace {
@@ -55,12 +56,7 @@ std::string WaitForFile(const fs::path& path) {
     return {};
 }
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using qvtest::ReadFile;
 
 TEST(StartTargetMainExe, StartsTheQuotedPathInItsOwnFolder) {
     ScratchDir dir;
@@ -151,7 +147,7 @@ class InstallerWait : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(qvlog::ConfigureLogFile((dir.path() / "setup.log").string())); }
     void TearDown() override { qvlog::InitDefaultLogger(); }
-    std::string Log() const { return ReadAll(dir.path() / "setup.log"); }
+    std::string Log() const { return ReadFile(dir.path() / "setup.log"); }
 
     ScratchDir dir;
     std::vector<int> shown;
@@ -168,7 +164,7 @@ TEST_F(InstallerWait, AQuickInstallerGetsItsSwitchesAndShowsOnly100) {
     EXPECT_EQ(result.outcome, FuntionImpl::InstallerOutcome::INSTALLER_FINISHED);
     EXPECT_EQ(result.waitCount, 0);
     EXPECT_EQ(shown, std::vector<int>{100});
-    EXPECT_EQ(ReadAll(dir.path() / "args"), "[/VERYSILENT]\n[/SP-]\n[/NORESTART]\n[/DIR=/opt/My Prod/]\n[/LANG=english]\n");
+    EXPECT_EQ(ReadFile(dir.path() / "args"), "[/VERYSILENT]\n[/SP-]\n[/NORESTART]\n[/DIR=/opt/My Prod/]\n[/LANG=english]\n");
     EXPECT_NE(Log().find(" Cmd Finished, nWaitSeconds: 0"), std::string::npos) << Log();
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 
 namespace {
 
@@ -19,12 +20,7 @@ public:
     TempDir() : TempFolder("qv-verify-") {}
 };
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using qvtest::ReadFile;
 
 struct Outcome {
     int exit;

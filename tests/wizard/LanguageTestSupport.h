@@ -15,6 +15,7 @@
 
 #include "support/RecordingReporter.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 #include "telemetry/IEventReporter.h"
 #include "ui/CControl.h"
 #include "ui/CControlHost.h"
@@ -32,11 +33,7 @@ public:
     TempDir() : TempFolder("qv-language-") {}
 };
 
-inline void WriteFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
+using qvtest::WriteFile;
 
 // A package folder holding the shipped language files and, over them, `overlay` (a fixture
 // folder laid out like the package); empty overlay: the language files alone.

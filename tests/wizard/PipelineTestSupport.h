@@ -28,6 +28,7 @@
 #include "support/FakeMakerService.h"
 #include "support/RecordingInstallView.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 #include "support/TestHttpServer.h"
 #include "telemetry/UserLogReporter.h"
 #include "telemetry/WebLog.h"
@@ -43,15 +44,8 @@ inline const std::string kSampleInstaller = QV_BUILD_DIR "/sample/MorvikBackupSe
 inline constexpr const char* kInstallerName = "MorvikBackupSetup1.0.0.0.exe";  // file name + version + ".exe"
 inline constexpr const char* kStem = "MorvikBackupSetup";
 
-inline std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteFile(const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using qvtest::ReadFile;
+using qvtest::WriteFile;
 
 inline std::string Md5Hex(const std::string& bytes) {
     unsigned char digest[EVP_MAX_MD_SIZE];

@@ -16,6 +16,7 @@
 #include "support/DemoEnvironment.h"
 #include "support/ShellCommand.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -24,14 +25,8 @@ namespace {
 constexpr char kMagic[] = "~Module signature appended~\n";
 constexpr std::size_t kMagicBytes = sizeof(kMagic) - 1;
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using qvtest::ReadFile;
+using qvtest::WriteFile;
 
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;
@@ -57,14 +52,14 @@ protected:
     // The sample installer with its signature replaced by one made with a fresh self-signed
     // key: the same script and payload, intact, signed by somebody else.
     fs::path ResignedSample() {
-        const std::string sample = ReadBytes(QV_BUILD_DIR "/sample/MorvikBackupSetup.exe");
+        const std::string sample = ReadFile(QV_BUILD_DIR "/sample/MorvikBackupSetup.exe");
         EXPECT_GT(sample.size(), kMagicBytes + 12);
         const std::size_t trailer = sample.size() - kMagicBytes - 12;
         std::uint32_t length = 0;
         for (int i = 8; i < 12; ++i) length = (length << 8) | static_cast<unsigned char>(sample[trailer + i]);
         const std::string content = sample.substr(0, trailer - length);
         const fs::path work = root_ / "signing";
-        WriteBytes(work / "content", content);
+        WriteFile(work / "content", content);
         const std::string w = "'" + work.string() + "'";
         const int made = std::system(
             ("cd " + w + " && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
@@ -72,11 +67,11 @@ protected:
              "-md sha256 -in content -signer cert.pem -inkey key.pem -outform DER -out sig.der")
                 .c_str());
         EXPECT_EQ(made, 0);
-        const std::string signature = ReadBytes(work / "sig.der");
+        const std::string signature = ReadFile(work / "sig.der");
         std::string tail(12, '\0');
         tail[2] = 2;  // PKCS#7
         for (int i = 0; i < 4; ++i) tail[8 + i] = static_cast<char>(signature.size() >> (24 - 8 * i));
-        WriteBytes(work / "resigned.exe", content + signature + tail + kMagic);
+        WriteFile(work / "resigned.exe", content + signature + tail + kMagic);
         return work / "resigned.exe";
     }
 
@@ -87,7 +82,7 @@ protected:
     std::string SetupLogs() const {
         std::string logs;
         for (const auto& entry : fs::recursive_directory_iterator(root_)) {
-            if (entry.is_regular_file() && entry.path().extension() == ".log") logs += ReadBytes(entry.path());
+            if (entry.is_regular_file() && entry.path().extension() == ".log") logs += ReadFile(entry.path());
         }
         EXPECT_NE(logs.find("VerifyEmbeddedSignature result is"), std::string::npos)
             << "no log of Setup's verification below " << root_;

@@ -17,6 +17,7 @@
 #include "support/DemoEnvironment.h"
 #include "support/ShellCommand.h"
 #include "support/TempFolder.h"
+#include "support/TestFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -26,10 +27,7 @@ constexpr uid_t kNobody = 65534;
 constexpr const char* kStem = "MorvikBackupSetup";
 constexpr const char* kInstallerName = "MorvikBackupSetup1.0.0.0.exe";
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using qvtest::ReadFile;
 
 class UnattendedTrust : public ::testing::Test {
 protected:
