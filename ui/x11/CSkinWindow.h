@@ -15,6 +15,11 @@
 // then HandleWindowMessage. A press in the `caption` band drags the window unless the
 // control under it is one that clicks (buttons, options, texts).
 //
+// With QV_CONTROL_RECTS_DIR set (scripts that drive the window, such as the demo), every
+// frame whose layout changed rewrites DIR/<window class>.rects: one line per named control
+// shown on screen, "name left top width height enabled" in window coordinates, clipped
+// to its containers. Unset, nothing is written.
+//
 // Thread ownership: as CNativeWindow. Control setters may be called from other threads
 // (the core stores the state and asks for a repaint, which this window schedules on its
 // own thread, where notifications raised elsewhere are delivered too).
@@ -104,6 +109,7 @@ private:
     class Sink;
     void RequestRepaint();
     void UpdateCursor(int x, int y);
+    void ReportControlRects();
 
     std::unique_ptr<CControlHost> host_;
     std::unique_ptr<CPangoTextMeasurer> measurer_;
@@ -112,6 +118,7 @@ private:
     std::string languageTag_;
     bool fullRepaint_ = true;
     bool firstFrameTraced_ = false;
+    std::string reportedRects_;
     bool hasTree_ = false;
     std::atomic<bool> deliveryPosted_{false};
 };
