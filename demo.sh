@@ -152,7 +152,7 @@ sleep 0.5
 shot 5-product-running
 product_pid=
 for pid in $(started_by_setup); do
-  tr '\0' ' ' < "/proc/$pid/cmdline" 2>/dev/null | grep -q 'MorvikBackup\.exe' && { product_pid=$pid; break; }
+  tr '\0' ' ' 2>/dev/null < "/proc/$pid/cmdline" | grep -q 'MorvikBackup\.exe' && { product_pid=$pid; break; }
 done
 [ -n "$product_pid" ] || { echo "demo: the product window appeared but no product process runs"; exit 1; }
 
