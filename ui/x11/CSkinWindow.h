@@ -16,7 +16,8 @@
 // control under it is one that clicks (buttons, options, texts).
 //
 // With QV_CONTROL_RECTS_DIR set (scripts that drive the window, such as the demo), every
-// frame whose layout changed rewrites DIR/<window class>.rects: one line per named control
+// frame that moves, shows, hides, enables or disables a named control rewrites
+// DIR/<window class>.rects: one line per named control
 // shown on screen, "name left top width height enabled" in window coordinates, clipped
 // to its containers. Unset, nothing is written.
 //
