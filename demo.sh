@@ -26,10 +26,40 @@ rm -rf "$OUT"
 mkdir -p "$OUT/state/home" "$OUT/state/tmp" "$OUT/state/registry" "$OUT/screenshots"
 
 pids=()
+# Setup and everything it starts carry this mark in their environment: the product it
+# launches leaves Setup's session and outlives it, so neither the parent links nor the
+# process group lead to it afterwards, but the inherited environment does.
+run_mark="QV_DEMO_RUN=$$.$(date +%s%N).$RANDOM"
+started_by_setup() {  # the pids of this run's Setup and all it started, however detached
+  local f pid
+  for f in /proc/[0-9]*/environ; do
+    pid=${f#/proc/}; pid=${pid%/environ}
+    grep -qzxF "$run_mark" "$f" 2>/dev/null && echo "$pid"
+  done
+  return 0
+}
+alive() {  # a zombie still answers kill -0, but is gone
+  local state
+  state=$(sed -n 's/.*) \(.\).*/\1/p' "/proc/$1/stat" 2>/dev/null) || return 1
+  [ -n "$state" ] && [ "$state" != Z ]
+}
+gone() { ! alive "$1"; }
+stop() {  # stop PID...: asks them to end, and after 5 s insists
+  local pid
+  [ $# -gt 0 ] || return 0
+  kill "$@" 2>/dev/null || true
+  for _ in $(seq 50); do
+    for pid in "$@"; do alive "$pid" && break; pid=; done
+    [ -z "$pid" ] && return 0
+    sleep 0.1
+  done
+  kill -KILL "$@" 2>/dev/null || true
+}
 cleanup() {
-  pkill -f "$OUT/state/install/.*MorvikBackup.exe" 2>/dev/null || true
-  pkill -f "/opt/Morvik/Morvik Backup/MorvikBackup.exe" 2>/dev/null || true
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  local marked
+  mapfile -t marked < <(started_by_setup)
+  stop "${marked[@]}"
+  stop "${pids[@]}"
   wait 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -56,7 +86,7 @@ print_funnel() {
 if [ -n "${DISPLAY:-}" ] && [ "${DEMO_HEADLESS:-0}" != 1 ] && xdpyinfo >/dev/null 2>&1; then
   echo "== opening the wizard on $DISPLAY: install, then start the product =="
   set +e
-  "$SETUP" > "$OUT/setup.log" 2>&1
+  env "$run_mark" "$SETUP" > "$OUT/setup.log" 2>&1
   code=$?
   set -e
   print_funnel
@@ -80,8 +110,25 @@ window_of() { xdotool search --class "$1" 2>/dev/null | head -n 1; }
 click() {  # click WINDOW X Y (window coordinates)
   xdotool mousemove --window "$1" "$2" "$3" sleep 0.2 click 1
 }
+# Setup's windows report where their named controls are (one file per window class).
+RECTS=$OUT/state/rects
+mkdir -p "$RECTS"
+centre_of() {  # centre_of CLASS CONTROL: "x y" of the control, when shown and enabled
+  local name x y w h enabled
+  [ -f "$RECTS/$1.rects" ] || return 1
+  while read -r name x y w h enabled; do
+    [ "$name" = "$2" ] && [ "$enabled" = 1 ] && { echo "$((x + w / 2)) $((y + h / 2))"; return 0; }
+  done < "$RECTS/$1.rects"
+  return 1
+}
+click_control() {  # click_control WINDOW CLASS CONTROL: waits up to 30 s for it to be clickable
+  local x y
+  wait_for 30 centre_of "$2" "$3" || { echo "demo: no $3 to click (see $OUT/setup.log)"; return 1; }
+  read -r x y < <(centre_of "$2" "$3")
+  click "$1" "$x" "$y"
+}
 
-"$SETUP" > "$OUT/setup.log" 2>&1 &
+env "$run_mark" QV_CONTROL_RECTS_DIR="$RECTS" "$SETUP" > "$OUT/setup.log" 2>&1 &
 setup_pid=$!
 pids+=("$setup_pid")
 wait_for 30 window_of QUORVANE_UI_Frame || { echo "demo: no wizard window (see $OUT/setup.log)"; exit 1; }
@@ -89,8 +136,7 @@ wizard=$(window_of QUORVANE_UI_Frame)
 sleep 1
 shot 1-start
 
-# The install button sits in the middle of the first page (225,214, 200 x 40).
-click "$wizard" 325 234
+click_control "$wizard" QUORVANE_UI_Frame install_btn || exit 1
 sleep 1.5
 shot 2-running
 wait_for 120 grep -q "Download / 6.ProgramFinsh" "$OUT/funnel.txt" \
@@ -99,18 +145,20 @@ sleep 1.5
 shot 3-finished
 
 install_dir=$(sed -n 's/.*\[Start Install CmdLine\]: .*\/DIR="\([^"]*\)".*/\1/p' "$OUT/setup.log" | tail -n 1)
-# The start button takes the install button's place on the finished row.
-click "$wizard" 325 234
+click_control "$wizard" QUORVANE_UI_Frame start_app || exit 1
 wait_for 15 window_of CALIENTWND_UI_Frame && { sleep 0.5; shot 4-overlay; }
 wait_for 30 window_of MORVIK_BACKUP_Frame || { shot 5-no-product; echo "demo: the product did not start"; exit 1; }
 sleep 0.5
 shot 5-product-running
-product_pid=$(pgrep -f 'MorvikBackup.exe' | head -n 1 || true)
+product_pid=
+for pid in $(started_by_setup); do
+  tr '\0' ' ' 2>/dev/null < "/proc/$pid/cmdline" | grep -q 'MorvikBackup\.exe' && { product_pid=$pid; break; }
+done
 [ -n "$product_pid" ] || { echo "demo: the product window appeared but no product process runs"; exit 1; }
 
 echo "== result =="
 echo "  installed into: ${install_dir:-?}"
 echo "  product running: $(tr '\0' ' ' < "/proc/$product_pid/cmdline") (pid $product_pid)"
 print_funnel
-wait_for 15 sh -c "! kill -0 $setup_pid" || true
+wait_for 15 gone "$setup_pid" || true
 echo "demo: OK"

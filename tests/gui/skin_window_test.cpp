@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <clocale>
@@ -233,6 +234,53 @@ TEST_F(SkinWindow, AClickNotifiesOnceAndADisabledButtonNever) {
     EXPECT_EQ(window.clicks, std::vector<std::string>{"btn"});
     Sh("xdotool mousemove " + At(window, kDisabled) + " click 1");
     Pump(300);
+    EXPECT_EQ(window.clicks, std::vector<std::string>{"btn"});
+}
+
+// Scripts find what to click from the window's own report of its controls.
+TEST_F(SkinWindow, ControlRectsReportedOnRequestLeadAClickToItsControl) {
+    const fs::path dir = fs::path(SkinCopy()) / "rects";
+    fs::create_directories(dir);
+    const fs::path file = dir / "QV_TEST_RECTS.rects";
+    auto lines = [&] {
+        std::ifstream in(file);
+        std::vector<std::string> out;
+        for (std::string line; std::getline(in, line);) out.push_back(line);
+        return out;
+    };
+    auto has = [](const std::vector<std::string>& all, const std::string& line) {
+        return std::find(all.begin(), all.end(), line) != all.end();
+    };
+    {
+        unsetenv("QV_CONTROL_RECTS_DIR");
+        TestWnd quiet("TestWnd.xml", "QV_TEST_RECTS");
+        Open(quiet);
+        EXPECT_FALSE(fs::exists(file));
+    }
+    setenv("QV_CONTROL_RECTS_DIR", dir.c_str(), 1);
+    TestWnd window("TestWnd.xml", "QV_TEST_RECTS");
+    Open(window);
+    Pump(2000, [&] { return fs::exists(file); });
+    auto shown = lines();
+    EXPECT_TRUE(has(shown, "btn 0 66 110 28 1"));
+    EXPECT_TRUE(has(shown, "disabled 130 66 110 28 0"));
+    EXPECT_TRUE(has(shown, "edit 0 106 400 28 1"));
+
+    // A hidden control leaves the report at the next frame.
+    window.FindControl("edit")->SetVisible(false);
+    Pump(2000, [&] { return !has(lines(), "edit 0 106 400 28 1"); });
+    shown = lines();
+    for (const auto& line : shown) EXPECT_NE(line.rfind("edit ", 0), 0u) << line;
+    ASSERT_TRUE(has(shown, "btn 0 66 110 28 1"));
+
+    // The reported centre, not a constant, receives the click.
+    std::istringstream btn(*std::find_if(shown.begin(), shown.end(), [](auto& l) { return l.rfind("btn ", 0) == 0; }));
+    std::string name;
+    int left = 0, top = 0, width = 0, height = 0;
+    btn >> name >> left >> top >> width >> height;
+    Sh("xdotool mousemove " + At(window, {left + width / 2, top + height / 2}) + " click 1");
+    Pump(3000, [&] { return !window.clicks.empty(); });
+    unsetenv("QV_CONTROL_RECTS_DIR");
     EXPECT_EQ(window.clicks, std::vector<std::string>{"btn"});
 }
 

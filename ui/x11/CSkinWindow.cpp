@@ -2,11 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include <X11/keysym.h>
 
-#include <cstdlib>
-
+#include "platform/FileStreams.h"
 #include "ui/CControl.h"
 #include "ui/CControlHost.h"
 #include "ui/CEdit.h"
@@ -240,6 +240,30 @@ void CSkinWindow::OnPaint() {
             std::fflush(stderr);
         }
     }
+    ReportControlRects();
+}
+
+void CSkinWindow::ReportControlRects() {
+    const char* dir = std::getenv("QV_CONTROL_RECTS_DIR");
+    if (dir == nullptr || *dir == '\0' || !host_ || host_->GetRoot() == nullptr) return;
+    std::string text;
+    host_->GetRoot()->ForEach([&](CControl& control) {
+        const std::string& name = control.GetName();
+        // One word per name keeps the lines readable by `read` in a shell.
+        if (name.empty() || name.find_first_of(" \t\r\n") != std::string::npos || !control.IsVisibleInTree()) return;
+        // What a scrolled or squeezed container cuts off cannot be clicked.
+        TRect shown = control.GetPos();
+        for (const CControl* up = control.GetParent(); up != nullptr && !shown.IsEmpty(); up = up->GetParent())
+            shown = shown.Intersect(up->GetPos());
+        if (shown.IsEmpty()) return;
+        text += name + ' ' + std::to_string(shown.left) + ' ' + std::to_string(shown.top) + ' ' +
+                std::to_string(shown.Width()) + ' ' + std::to_string(shown.Height()) + ' ' +
+                (control.IsEnabledInTree() ? '1' : '0') + '\n';
+    });
+    if (text == reportedRects_) return;
+    // A reader never sees half a file; a failed write is tried again at the next frame.
+    if (platform::ReplaceFileAtomically(std::string(dir) + '/' + GetWindowClassName() + ".rects", text))
+        reportedRects_ = std::move(text);
 }
 
 void CSkinWindow::OnResized(int width, int height) {

@@ -15,6 +15,12 @@
 // then HandleWindowMessage. A press in the `caption` band drags the window unless the
 // control under it is one that clicks (buttons, options, texts).
 //
+// With QV_CONTROL_RECTS_DIR set (scripts that drive the window, such as the demo), every
+// frame that moves, shows, hides, enables or disables a named control rewrites
+// DIR/<window class>.rects: one line per named control
+// shown on screen, "name left top width height enabled" in window coordinates, clipped
+// to its containers. Unset, nothing is written.
+//
 // Thread ownership: as CNativeWindow. Control setters may be called from other threads
 // (the core stores the state and asks for a repaint, which this window schedules on its
 // own thread, where notifications raised elsewhere are delivered too).
@@ -104,6 +110,7 @@ private:
     class Sink;
     void RequestRepaint();
     void UpdateCursor(int x, int y);
+    void ReportControlRects();
 
     std::unique_ptr<CControlHost> host_;
     std::unique_ptr<CPangoTextMeasurer> measurer_;
@@ -112,6 +119,7 @@ private:
     std::string languageTag_;
     bool fullRepaint_ = true;
     bool firstFrameTraced_ = false;
+    std::string reportedRects_;
     bool hasTree_ = false;
     std::atomic<bool> deliveryPosted_{false};
 };
