@@ -76,7 +76,9 @@ TEST(TextRendering, EveryLanguageTextHasGlyphsInItsFonts) {
     // The language list names every language in its own script.
     CPangoTextMeasurer measurer;
     main.GetRoot()->ForEach([&](CControl& control) {
-        if (control.GetClass() == "ListLabelElement") EXPECT_EQ(measurer.UnknownGlyphs(fonts[0], control.GetText()), 0) << control.GetText();
+        if (control.GetClass() == "ListLabelElement") {
+            EXPECT_EQ(measurer.UnknownGlyphs(fonts[0], control.GetText()), 0) << control.GetText();
+        }
     });
 }
 

@@ -46,7 +46,9 @@ protected:
     std::string StartAndWait(qvtest::SetupRun& run) {
         std::string window = qvtest::WaitForWindow(kWindowClass, 20s);
         EXPECT_FALSE(window.empty()) << "exit: " << run.WaitExit(0ms).value_or(-1) << "\n" << run.Output();
-        if (!window.empty()) EXPECT_TRUE(qvtest::WaitForSize(window, 650, 360, 10s));
+        if (!window.empty()) {
+            EXPECT_TRUE(qvtest::WaitForSize(window, 650, 360, 10s));
+        }
         return window;
     }
 

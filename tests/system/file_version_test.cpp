@@ -70,7 +70,9 @@ TEST_F(FileVersionParsing, FixtureParsesFromMemoryAndFromDisk) {
 TEST_F(FileVersionParsing, EveryTruncationGivesNoVersionOrTheRightOne) {
     for (std::size_t n = 0; n < pe_.size(); ++n) {
         auto v = ParseFileVersion(std::span(pe_.data(), n));
-        if (v) EXPECT_EQ(*v, kFixtureVersion) << "truncated at " << n;
+        if (v) {
+            EXPECT_EQ(*v, kFixtureVersion) << "truncated at " << n;
+        }
     }
     // Cut just inside the fixed file information: it cannot be read whole any more.
     EXPECT_FALSE(ParseFileVersion(std::span(pe_.data(), 0x200 + 0xA0 + 40 + 20)).has_value());
