@@ -59,16 +59,23 @@ TEST(EmbeddedSkin, MainWindowBuildsWithItsPagesAndIncludedRows) {
     }
 }
 
+// The main window's tree built from the embedded package, as the wizard builds it.
+class EmbeddedMainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_NE(package, nullptr);
+        CLayoutBuilder builder(package.get());
+        auto root = builder.Build("InstallMainWnd.xml", &host);
+        ASSERT_NE(root, nullptr) << builder.LastError();
+        host.AttachRoot(std::move(root));
+    }
+    std::unique_ptr<CSkinPackage> package = CSkinPackage::OpenMemory(platform::FindResource("ZIPRES", 138));
+    CControlHost host{package.get()};
+};
+
 // A wizard started in a language without an agreement of its own keeps the panel's text:
 // it must be a whole agreement, not an empty panel.
-TEST(EmbeddedSkin, TheLicencePanelStartsWithTheEnglishAgreement) {
-    auto package = CSkinPackage::OpenMemory(platform::FindResource("ZIPRES", 138));
-    ASSERT_NE(package, nullptr);
-    CControlHost host(package.get());
-    CLayoutBuilder builder(package.get());
-    auto root = builder.Build("InstallMainWnd.xml", &host);
-    ASSERT_NE(root, nullptr) << builder.LastError();
-    host.AttachRoot(std::move(root));
+TEST_F(EmbeddedMainWindow, TheLicencePanelStartsWithTheEnglishAgreement) {
     const std::string english = host.FindControl("license_english")->GetText();
     EXPECT_GT(english.size(), 1000u);
     EXPECT_EQ(host.FindControl("license_text")->GetText(), english);
@@ -76,14 +83,7 @@ TEST(EmbeddedSkin, TheLicencePanelStartsWithTheEnglishAgreement) {
 
 // After an install the first page shows the finished row: a success line with a tick, or,
 // once the pipeline has shown its failure headline, that headline and never the tick.
-TEST(EmbeddedSkin, FinishedFormShowsTheSuccessLineAndTheFailureFormOnlyItsHeadline) {
-    auto package = CSkinPackage::OpenMemory(platform::FindResource("ZIPRES", 138));
-    ASSERT_NE(package, nullptr);
-    CControlHost host(package.get());
-    CLayoutBuilder builder(package.get());
-    auto root = builder.Build("InstallMainWnd.xml", &host);
-    ASSERT_NE(root, nullptr) << builder.LastError();
-    host.AttachRoot(std::move(root));
+TEST_F(EmbeddedMainWindow, FinishedFormShowsTheSuccessLineAndTheFailureFormOnlyItsHeadline) {
     uitest::FixedMeasurer measurer;
     host.SetTextMeasurer(&measurer);
     host.SetClientSize({650, 360});
