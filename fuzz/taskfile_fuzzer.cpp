@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "CDownloadTaskManager.h"
+#include "src/engine/CDownloadTaskManager.h"
 
 namespace {
 

@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
-# Sets everything up (tools/setup.sh), then runs the whole test suite through CTest,
-# under a virtual X server so the GUI tests have a display.
+# Sets everything up (tools/setup.sh), checks that every include points down the layers,
+# then runs the whole test suite through CTest, under a virtual X server so the GUI tests
+# have a display. Ends with the wall time it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+started=$(date +%s)
 tools/setup.sh
+built=$(date +%s)
+python3 tools/check_layers.py
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # -noreset: the server would reset whenever its last client leaves and refuse connections
 # meanwhile, so a GUI test starting Setup right after the previous one ended could fail.
-exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
-  ctest --test-dir build --output-on-failure -j "$(nproc)" "$@"
+status=0
+xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" \
+  ctest --test-dir build --output-on-failure -j "$(nproc)" "$@" || status=$?
+ended=$(date +%s)
+echo "test.sh: wall time $((ended - started)) s (set-up and build $((built - started)) s," \
+     "tests $((ended - built)) s), exit $status"
+exit $status

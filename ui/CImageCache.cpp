@@ -5,7 +5,7 @@
 #include <fstream>
 #include <vector>
 
-#include "log/ProcessLogger.h"
+#include "platform/ProcessLogger.h"
 #include "ui/CSkinPackage.h"
 
 namespace SkinUI {

@@ -1,6 +1,6 @@
 #include "ui/CLayoutBuilder.h"
 
-#include "log/ProcessLogger.h"
+#include "platform/ProcessLogger.h"
 #include "ui/CButton.h"
 #include "ui/CCheckBox.h"
 #include "ui/CCombo.h"

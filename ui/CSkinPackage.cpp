@@ -7,7 +7,7 @@
 #include <mutex>
 #include <system_error>
 
-#include "log/ProcessLogger.h"
+#include "platform/ProcessLogger.h"
 #include "platform/Resources.h"
 #include "ui/UiTypes.h"
 

@@ -1,4 +1,4 @@
-#include "dialogs/CAlientWnd.h"
+#include "src/dialogs/CAlientWnd.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <thread>
 
-#include "Common/CLanguageTexts.h"
-#include "FuntionImpl/ProcessLaunch.h"
-#include "log/ProcessLogger.h"
+#include "src/language/CLanguageTexts.h"
+#include "src/system/ProcessLaunch.h"
+#include "platform/ProcessLogger.h"
 #include "ui/CControl.h"
 #include "ui/x11/X11EventLoop.h"
 #include "ui/x11/X11SystemMessageBox.h"

@@ -30,7 +30,7 @@
 #include <memory>
 #include <string>
 
-#include "telemetry/IEventReporter.h"
+#include "src/telemetry/IEventReporter.h"
 #include "ui/x11/CSkinWindow.h"
 
 class CAlientWnd : public SkinUI::CSkinWindow {

@@ -1,10 +1,10 @@
-#include "dialogs/MessageBoxWnd.h"
+#include "src/dialogs/MessageBoxWnd.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "Common/CLanguageTexts.h"
-#include "log/ProcessLogger.h"
+#include "src/language/CLanguageTexts.h"
+#include "platform/ProcessLogger.h"
 #include "ui/CControl.h"
 #include "ui/x11/CPangoTextMeasurer.h"
 

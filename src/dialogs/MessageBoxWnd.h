@@ -34,8 +34,8 @@
 #include <memory>
 #include <string>
 
-#include "dialogs/MessageKind.h"
-#include "telemetry/IEventReporter.h"
+#include "src/system/MessageKind.h"
+#include "src/telemetry/IEventReporter.h"
 #include "ui/x11/CSkinWindow.h"
 
 class MessageBoxWnd : public SkinUI::CSkinWindow {

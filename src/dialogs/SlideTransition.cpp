@@ -1,4 +1,4 @@
-#include "dialogs/SlideTransition.h"
+#include "src/dialogs/SlideTransition.h"
 
 #include <algorithm>
 #include <chrono>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <thread>
 
-#include "Common/LanguageTable.h"
-#include "log/ProcessLogger.h"
+#include "src/language/LanguageTable.h"
+#include "platform/ProcessLogger.h"
 #include "ui/CControl.h"
 #include "ui/CControlHost.h"
 #include "ui/CImage.h"

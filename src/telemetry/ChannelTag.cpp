@@ -1,4 +1,4 @@
-#include "telemetry/ChannelTag.h"
+#include "src/telemetry/ChannelTag.h"
 
 #include <array>
 #include <string_view>

@@ -1,10 +1,10 @@
-#include "telemetry/CurlPoster.h"
+#include "src/telemetry/CurlPoster.h"
 
 #include <cstdlib>
 #include <mutex>
 
 #include "platform/PrivateFolder.h"
-#include "telemetry/WriteErrorLog.h"
+#include "src/telemetry/WriteErrorLog.h"
 
 namespace {
 

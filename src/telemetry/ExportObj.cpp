@@ -1,11 +1,11 @@
-#include "telemetry/ExportObj.h"
+#include "src/telemetry/ExportObj.h"
 
 #include <mutex>
 #include <new>
 #include <thread>
 #include <vector>
 
-#include "telemetry/WebLog.h"
+#include "src/telemetry/WebLog.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "telemetry/HeldEventReporter.h"
+#include "src/telemetry/HeldEventReporter.h"
 
 int HeldEventReporter::ReportEvent(const std::string& category, const std::string& action,
                                    const std::string& label, bool immediate) {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "telemetry/IEventReporter.h"
-#include "telemetry/UserLogReporter.h"
+#include "src/telemetry/IEventReporter.h"
+#include "src/telemetry/UserLogReporter.h"
 
 class HeldEventReporter final : public IEventReporter {
 public:

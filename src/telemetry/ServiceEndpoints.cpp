@@ -1,4 +1,4 @@
-#include "telemetry/ServiceEndpoints.h"
+#include "src/telemetry/ServiceEndpoints.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "telemetry/UserLogReporter.h"
+#include "src/telemetry/UserLogReporter.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -7,13 +7,13 @@
 #include <thread>
 #include <utility>
 
-#include "FuntionImpl/SystemInfo.h"
+#include "src/telemetry/SystemInfo.h"
 #include "platform/SystemFacts.h"
-#include "telemetry/ChannelTag.h"
-#include "telemetry/ExportObj.h"
-#include "telemetry/IWebLog.h"
-#include "telemetry/ServiceEndpoints.h"
-#include "telemetry/WebLog.h"
+#include "src/telemetry/ChannelTag.h"
+#include "src/telemetry/ExportObj.h"
+#include "src/telemetry/IWebLog.h"
+#include "src/telemetry/ServiceEndpoints.h"
+#include "src/telemetry/WebLog.h"
 
 // Everything the sender thread needs, owned jointly by the reporter and the thread.
 struct UserLogReporter::Core {

@@ -23,7 +23,7 @@
 #include <optional>
 #include <string>
 
-#include "telemetry/IEventReporter.h"
+#include "src/telemetry/IEventReporter.h"
 
 class IWebLog;
 

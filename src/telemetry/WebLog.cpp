@@ -1,4 +1,4 @@
-#include "telemetry/WebLog.h"
+#include "src/telemetry/WebLog.h"
 
 #include <curl/curl.h>
 
@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "log/ProcessLogger.h"
+#include "platform/ProcessLogger.h"
 #include "platform/Clock.h"
 #include "platform/RegistryStore.h"
 #include "platform/SystemFacts.h"

@@ -17,9 +17,9 @@
 #include <optional>
 #include <string>
 
-#include "telemetry/CurlPoster.h"
-#include "telemetry/IWebLog.h"
-#include "telemetry/ServiceEndpoints.h"
+#include "src/telemetry/CurlPoster.h"
+#include "src/telemetry/IWebLog.h"
+#include "src/telemetry/ServiceEndpoints.h"
 
 struct WebLogOptions {
     ServiceEndpoints endpoints = ServiceEndpoints::FromEnvironment();

@@ -1,4 +1,4 @@
-#include "telemetry/WriteErrorLog.h"
+#include "src/telemetry/WriteErrorLog.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -10,12 +10,12 @@
 #include <regex>
 #include <sstream>
 
-#include "CConfigure.h"
-#include "log/ProcessLogger.h"
-#include "support/FakeMakerService.h"
-#include "support/TempFolder.h"
-#include "support/TestFiles.h"
-#include "telemetry/WebLog.h"
+#include "src/config/CConfigure.h"
+#include "platform/ProcessLogger.h"
+#include "tests/support/FakeMakerService.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
+#include "src/telemetry/WebLog.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "support/FakeMakerService.h"
-#include "support/ShellCommand.h"
-#include "support/TempFolder.h"
+#include "tests/support/FakeMakerService.h"
+#include "tests/support/ShellCommand.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

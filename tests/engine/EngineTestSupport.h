@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "log/ProcessLogger.h"
-#include "support/RecordingReporter.h"
-#include "support/TempFolder.h"
-#include "support/TestFiles.h"
-#include "telemetry/IEventReporter.h"
+#include "platform/ProcessLogger.h"
+#include "tests/support/RecordingReporter.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
+#include "src/telemetry/IEventReporter.h"
 
 namespace enginetest {
 

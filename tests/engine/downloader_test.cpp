@@ -9,9 +9,9 @@
 #include <set>
 #include <thread>
 
-#include "CDownloader.h"
+#include "src/engine/CDownloader.h"
 #include "EngineTestSupport.h"
-#include "support/TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 
 using enginetest::LogCapture;
 using enginetest::RandomBytes;

@@ -10,12 +10,12 @@
 #include <memory>
 #include <mutex>
 
-#include "CDownloadThread.h"
-#include "CLibcurlTool.h"
-#include "DownloadTask.h"
+#include "src/engine/CDownloadThread.h"
+#include "src/engine/CLibcurlTool.h"
+#include "src/engine/DownloadTask.h"
 #include "EngineTestSupport.h"
-#include "support/FakeMakerService.h"
-#include "support/TestHttpServer.h"
+#include "tests/support/FakeMakerService.h"
+#include "tests/support/TestHttpServer.h"
 
 using enginetest::LogCapture;
 using enginetest::ReadFile;

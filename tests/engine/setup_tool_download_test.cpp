@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "CDownloadTaskManager.h"
+#include "src/engine/CDownloadTaskManager.h"
 #include "EngineTestSupport.h"
-#include "support/TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 
 using enginetest::ReadFile;
 using enginetest::RecordingReporter;

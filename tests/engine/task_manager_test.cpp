@@ -6,10 +6,10 @@
 
 #include <filesystem>
 
-#include "CDownloadTaskManager.h"
-#include "CLibcurlTool.h"
+#include "src/engine/CDownloadTaskManager.h"
+#include "src/engine/CLibcurlTool.h"
 #include "EngineTestSupport.h"
-#include "support/TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 
 using enginetest::LogCapture;
 using enginetest::ReadFile;

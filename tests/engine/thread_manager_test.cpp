@@ -8,11 +8,11 @@
 #include <memory>
 #include <thread>
 
-#include "CDownloadThreadManager.h"
-#include "CThreadManager.h"
-#include "DownloadTask.h"
+#include "src/engine/CDownloadThreadManager.h"
+#include "src/engine/CThreadManager.h"
+#include "src/engine/DownloadTask.h"
 #include "EngineTestSupport.h"
-#include "support/TestHttpServer.h"
+#include "tests/support/TestHttpServer.h"
 
 using enginetest::ReadFile;
 using enginetest::TempDir;

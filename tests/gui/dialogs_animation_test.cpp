@@ -23,12 +23,12 @@
 #include <thread>
 #include <vector>
 
-#include "Common/CLanguageTexts.h"
-#include "dialogs/CAlientWnd.h"
-#include "dialogs/SlideTransition.h"
+#include "src/language/CLanguageTexts.h"
+#include "src/dialogs/CAlientWnd.h"
+#include "src/dialogs/SlideTransition.h"
 #include "platform/Process.h"
-#include "support/FakeMakerService.h"
-#include "telemetry/UserLogReporter.h"
+#include "tests/support/FakeMakerService.h"
+#include "src/telemetry/UserLogReporter.h"
 #include "ui/CControl.h"
 #include "ui/CControlHost.h"
 #include "ui/CImage.h"

@@ -21,12 +21,12 @@
 #include <thread>
 #include <vector>
 
-#include "Common/CLanguageTexts.h"
-#include "support/FakeMakerService.h"
-#include "dialogs/MessageBoxWnd.h"
+#include "src/language/CLanguageTexts.h"
+#include "tests/support/FakeMakerService.h"
+#include "src/dialogs/MessageBoxWnd.h"
 #include "platform/Process.h"
-#include "telemetry/IEventReporter.h"
-#include "telemetry/UserLogReporter.h"
+#include "src/telemetry/IEventReporter.h"
+#include "src/telemetry/UserLogReporter.h"
 #include "ui/CControl.h"
 #include "ui/CControlHost.h"
 #include "ui/CImage.h"

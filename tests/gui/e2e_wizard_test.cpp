@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "support/DemoEnvironment.h"
-#include "support/WizardTestSupport.h"
+#include "tests/support/DemoEnvironment.h"
+#include "tests/support/WizardTestSupport.h"
 #include "ui/x11/X11Connection.h"
-#include "support/TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "log/ProcessLogger.h"  // the wizard includes both: no X11 macro may leak in
+#include "platform/ProcessLogger.h"  // the wizard includes both: no X11 macro may leak in
 #include "ui/CButton.h"
 #include "ui/CControlHost.h"
 #include "ui/CEdit.h"

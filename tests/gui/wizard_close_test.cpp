@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "support/FakeMakerService.h"
-#include "support/WizardTestSupport.h"
+#include "tests/support/FakeMakerService.h"
+#include "tests/support/WizardTestSupport.h"
 
 using namespace std::chrono_literals;
 using qvtest::FakeMakerService;

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "support/DemoEnvironment.h"
-#include "support/WizardTestSupport.h"
-#include "support/TestFiles.h"
+#include "tests/support/DemoEnvironment.h"
+#include "tests/support/WizardTestSupport.h"
+#include "tests/support/TestFiles.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "support/FakeMakerService.h"
-#include "support/WizardTestSupport.h"
+#include "tests/support/FakeMakerService.h"
+#include "tests/support/WizardTestSupport.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "support/FakeMakerService.h"
-#include "support/TempFolder.h"
-#include "support/TestFiles.h"
-#include "support/WizardTestSupport.h"
+#include "tests/support/FakeMakerService.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/WizardTestSupport.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;

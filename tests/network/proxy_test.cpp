@@ -8,14 +8,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "Common/CUnattendedInstall.h"
-#include "network/NetworkTestSupport.h"
-#include "support/DemoEnvironment.h"
-#include "support/ServerProcess.h"
-#include "support/ShellCommand.h"
-#include "support/TempFolder.h"
-#include "support/TestHttpServer.h"
-#include "support/TinyProxy.h"
+#include "src/wizard/CUnattendedInstall.h"
+#include "tests/network/NetworkTestSupport.h"
+#include "tests/support/DemoEnvironment.h"
+#include "tests/support/ServerProcess.h"
+#include "tests/support/ShellCommand.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/support/TinyProxy.h"
 
 namespace fs = std::filesystem;
 using namespace nettest;

@@ -15,10 +15,10 @@
 #include <memory>
 #include <random>
 
-#include "network/NetworkTestSupport.h"
-#include "support/RealWebServer.h"
-#include "support/TempFolder.h"
-#include "support/TestHttpServer.h"
+#include "tests/network/NetworkTestSupport.h"
+#include "tests/support/RealWebServer.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestHttpServer.h"
 
 namespace fs = std::filesystem;
 using namespace nettest;

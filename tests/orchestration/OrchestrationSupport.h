@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "IDownloadProgress.h"
+#include "src/engine/IDownloadProgress.h"
 
 namespace orchestrationtest {
 

@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "FailureReport.h"
-#include "support/FakeMakerService.h"
-#include "support/TestHttpServer.h"
-#include "engine/EngineTestSupport.h"
+#include "src/verify/FailureReport.h"
+#include "tests/support/FakeMakerService.h"
+#include "tests/support/TestHttpServer.h"
+#include "tests/engine/EngineTestSupport.h"
 
 namespace {
 

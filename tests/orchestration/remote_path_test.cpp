@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "CRemotePathSelector.h"
-#include "engine/EngineTestSupport.h"
-#include "orchestration/OrchestrationSupport.h"
-#include "support/TestHttpServer.h"
+#include "src/engine/CRemotePathSelector.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "tests/orchestration/OrchestrationSupport.h"
+#include "tests/support/TestHttpServer.h"
 
 namespace {
 

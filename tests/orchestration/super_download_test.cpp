@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "CStallWatch.h"
-#include "DownLoadImpl.h"
-#include "engine/EngineTestSupport.h"
-#include "orchestration/OrchestrationSupport.h"
-#include "support/TestHttpServer.h"
+#include "src/engine/CStallWatch.h"
+#include "src/engine/DownLoadImpl.h"
+#include "tests/engine/EngineTestSupport.h"
+#include "tests/orchestration/OrchestrationSupport.h"
+#include "tests/support/TestHttpServer.h"
 
 // Failures name the result as well as its number.
 void PrintTo(DownloadResult result, std::ostream* out) {

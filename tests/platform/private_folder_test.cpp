@@ -17,8 +17,8 @@
 #include "platform/FileStreams.h"
 #include "platform/FolderLock.h"
 #include "platform/PrivateFolder.h"
-#include "support/TempFolder.h"
-#include "support/TestFiles.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

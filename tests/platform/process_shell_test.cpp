@@ -10,7 +10,7 @@
 
 #include "platform/Process.h"
 #include "platform/Shell.h"
-#include "support/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "platform/Folders.h"
 #include "platform/Process.h"
-#include "support/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "FuntionImpl/RegistryHelpers.h"
-#include "log/ProcessLogger.h"
+#include "src/system/RegistryHelpers.h"
+#include "platform/ProcessLogger.h"
 #include "platform/RegistryStore.h"
-#include "support/TempFolder.h"
-#include "support/TestFiles.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <iterator>
 #include <string>
 
-#include "support/TempFolder.h"
-#include "support/TestFiles.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
 
 namespace fs = std::filesystem;
 

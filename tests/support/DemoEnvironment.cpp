@@ -1,4 +1,4 @@
-#include "support/DemoEnvironment.h"
+#include "tests/support/DemoEnvironment.h"
 
 #include <openssl/evp.h>
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "support/FakeMakerService.h"
-#include "support/TestHttpServer.h"
+#include "tests/support/FakeMakerService.h"
+#include "tests/support/TestHttpServer.h"
 
 namespace qvtest {
 

@@ -1,4 +1,4 @@
-#include "support/FakeMakerService.h"
+#include "tests/support/FakeMakerService.h"
 
 #include <httplib.h>
 

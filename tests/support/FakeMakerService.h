@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "telemetry/ServiceEndpoints.h"
+#include "src/telemetry/ServiceEndpoints.h"
 
 namespace httplib {
 class Server;

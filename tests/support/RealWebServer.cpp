@@ -1,4 +1,4 @@
-#include "support/RealWebServer.h"
+#include "tests/support/RealWebServer.h"
 
 #include <fstream>
 #include <sstream>

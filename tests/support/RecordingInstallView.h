@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Common/IInstallView.h"
+#include "src/wizard/IInstallView.h"
 
 namespace qvtest {
 

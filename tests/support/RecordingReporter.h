@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "telemetry/IEventReporter.h"
+#include "src/telemetry/IEventReporter.h"
 
 namespace qvtest {
 

@@ -1,4 +1,4 @@
-#include "support/ServerProcess.h"
+#include "tests/support/ServerProcess.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

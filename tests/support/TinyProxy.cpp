@@ -1,4 +1,4 @@
-#include "support/TinyProxy.h"
+#include "tests/support/TinyProxy.h"
 
 #include <fstream>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/ServerProcess.h"
+#include "tests/support/ServerProcess.h"
 
 namespace qvtest {
 

@@ -1,4 +1,4 @@
-#include "support/WizardTestSupport.h"
+#include "tests/support/WizardTestSupport.h"
 
 #include <algorithm>
 #include <array>
@@ -12,9 +12,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "Common/CLanguageSelector.h"
-#include "Common/CLanguageTexts.h"
-#include "telemetry/IEventReporter.h"
+#include "src/language/CLanguageSelector.h"
+#include "src/language/CLanguageTexts.h"
+#include "src/telemetry/IEventReporter.h"
 #include "ui/CControl.h"
 #include "ui/CCombo.h"
 #include "ui/CControlHost.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/Process.h"
-#include "support/FakeMakerService.h"
+#include "tests/support/FakeMakerService.h"
 #include "ui/UiTypes.h"
 
 namespace qvtest {

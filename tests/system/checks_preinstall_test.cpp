@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "FuntionImpl/PreInstallChecks.h"
+#include "src/system/PreInstallChecks.h"
 #include "platform/Folders.h"
 #include "platform/Process.h"
 #include "platform/RegistryStore.h"
-#include "support/TempFolder.h"
-#include "telemetry/IEventReporter.h"
+#include "tests/support/TempFolder.h"
+#include "src/telemetry/IEventReporter.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "platform/Process.h"
 #include "platform/RegistryStore.h"
-#include "support/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

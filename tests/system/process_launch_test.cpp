@@ -8,13 +8,13 @@
 #include <thread>
 #include <vector>
 
-#include "FuntionImpl/ProcessLaunch.h"
-#include "log/ProcessLogger.h"
+#include "src/system/ProcessLaunch.h"
+#include "platform/ProcessLogger.h"
 #include "platform/Folders.h"
 #include "platform/Process.h"
-#include "support/TempFolder.h"
-#include "support/TestFiles.h"
-#include "telemetry/IEventReporter.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
+#include "src/telemetry/IEventReporter.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "support/ShellCommand.h"
+#include "tests/support/ShellCommand.h"
 
 namespace fs = std::filesystem;
 

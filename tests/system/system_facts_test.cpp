@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "FuntionImpl/LanguageTables.h"
+#include "src/telemetry/LanguageTables.h"
 #include "platform/LocaleTable.h"
 #include "platform/SystemFacts.h"
 

@@ -12,9 +12,9 @@
 #include <sstream>
 #include <string>
 
-#include "FuntionImpl/LanguageTables.h"
-#include "FuntionImpl/SystemInfo.h"
-#include "support/TempFolder.h"
+#include "src/telemetry/LanguageTables.h"
+#include "src/telemetry/SystemInfo.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 using namespace FuntionImpl;

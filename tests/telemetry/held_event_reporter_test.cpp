@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "support/RecordingReporter.h"
-#include "telemetry/HeldEventReporter.h"
+#include "tests/support/RecordingReporter.h"
+#include "src/telemetry/HeldEventReporter.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <string>
 
-#include "support/FakeMakerService.h"
-#include "support/ShellCommand.h"
-#include "support/TempFolder.h"
+#include "tests/support/FakeMakerService.h"
+#include "tests/support/ShellCommand.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "support/TempFolder.h"
-#include "telemetry/WebLog.h"
+#include "tests/support/TempFolder.h"
+#include "src/telemetry/WebLog.h"
 
 namespace {
 

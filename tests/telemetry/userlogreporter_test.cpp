@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
-#include "support/FakeMakerService.h"
-#include "support/TempFolder.h"
-#include "telemetry/ChannelTag.h"
-#include "telemetry/UserLogReporter.h"
-#include "telemetry/WebLog.h"
+#include "tests/support/FakeMakerService.h"
+#include "tests/support/TempFolder.h"
+#include "src/telemetry/ChannelTag.h"
+#include "src/telemetry/UserLogReporter.h"
+#include "src/telemetry/WebLog.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 
 #include "platform/RegistryStore.h"
 #include "platform/SystemFacts.h"
-#include "support/FakeMakerService.h"
-#include "telemetry/ExportObj.h"
-#include "telemetry/WebLog.h"
+#include "tests/support/FakeMakerService.h"
+#include "src/telemetry/ExportObj.h"
+#include "src/telemetry/WebLog.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "ZipFixture.h"
 #include "platform/Resources.h"
-#include "support/TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "ui/CSkinPackage.h"
 
 using namespace SkinUI;

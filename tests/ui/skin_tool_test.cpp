@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/ShellCommand.h"
-#include "support/TempFolder.h"
+#include "tests/support/ShellCommand.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 

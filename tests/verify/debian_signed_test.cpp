@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "platform/TrustVerifier.h"
-#include "support/ShellCommand.h"
-#include "support/TempFolder.h"
+#include "tests/support/ShellCommand.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "CDownloadTaskManager.h"
-#include "engine/EngineTestSupport.h"
+#include "src/engine/CDownloadTaskManager.h"
+#include "tests/engine/EngineTestSupport.h"
 #include "platform/TrustVerifier.h"
 
 namespace {

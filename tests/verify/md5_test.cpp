@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "DownLoadImpl.h"
-#include "engine/EngineTestSupport.h"
+#include "src/engine/DownLoadImpl.h"
+#include "tests/engine/EngineTestSupport.h"
 
 namespace {
 

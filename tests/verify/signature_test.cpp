@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "FuntionImpl/VerifySignature.h"
-#include "engine/EngineTestSupport.h"
+#include "src/verify/VerifySignature.h"
+#include "tests/engine/EngineTestSupport.h"
 #include "platform/TrustVerifier.h"
-#include "support/ShellCommand.h"
+#include "tests/support/ShellCommand.h"
 
 namespace {
 

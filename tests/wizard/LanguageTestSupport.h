@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "support/RecordingReporter.h"
-#include "support/TempFolder.h"
-#include "support/TestFiles.h"
-#include "telemetry/IEventReporter.h"
+#include "tests/support/RecordingReporter.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
+#include "src/telemetry/IEventReporter.h"
 #include "ui/CControl.h"
 #include "ui/CControlHost.h"
 #include "ui/CSkinPackage.h"

@@ -21,17 +21,17 @@
 #include <thread>
 #include <vector>
 
-#include "Common/CInstallPipeline.h"
-#include "Common/WizardState.h"
-#include "log/ProcessLogger.h"
+#include "src/wizard/CInstallPipeline.h"
+#include "src/wizard/WizardState.h"
+#include "platform/ProcessLogger.h"
 #include "platform/RegistryStore.h"
-#include "support/FakeMakerService.h"
-#include "support/RecordingInstallView.h"
-#include "support/TempFolder.h"
-#include "support/TestFiles.h"
-#include "support/TestHttpServer.h"
-#include "telemetry/UserLogReporter.h"
-#include "telemetry/WebLog.h"
+#include "tests/support/FakeMakerService.h"
+#include "tests/support/RecordingInstallView.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestHttpServer.h"
+#include "src/telemetry/UserLogReporter.h"
+#include "src/telemetry/WebLog.h"
 
 namespace pipelinetest {
 

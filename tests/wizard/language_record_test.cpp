@@ -2,7 +2,7 @@
 // in registry hives kept in a temporary folder.
 #include <gtest/gtest.h>
 
-#include "Common/InstalledLanguage.h"
+#include "src/language/InstalledLanguage.h"
 #include "LanguageTestSupport.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include <set>
 #include <stdexcept>
 
-#include "Common/CLanguageSelector.h"
-#include "Common/CLanguageTexts.h"
-#include "Common/LanguageFormat.h"
-#include "Common/LanguageTable.h"
+#include "src/language/CLanguageSelector.h"
+#include "src/language/CLanguageTexts.h"
+#include "src/language/LanguageFormat.h"
+#include "src/language/LanguageTable.h"
 #include "LanguageTestSupport.h"
 #include "platform/SystemFacts.h"
 #include "ui/CCombo.h"

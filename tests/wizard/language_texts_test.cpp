@@ -6,9 +6,9 @@
 #include <limits>
 #include <thread>
 
-#include "Common/CLanguageTexts.h"
-#include "Common/LanguageFormat.h"
-#include "Common/LanguageTable.h"
+#include "src/language/CLanguageTexts.h"
+#include "src/language/LanguageFormat.h"
+#include "src/language/LanguageTable.h"
 #include "LanguageTestSupport.h"
 #include "ui/CCombo.h"
 #include "ui/CListLabelElement.h"

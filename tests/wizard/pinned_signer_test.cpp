@@ -12,11 +12,11 @@
 #include <iterator>
 #include <string>
 
-#include "Common/CUnattendedInstall.h"
-#include "support/DemoEnvironment.h"
-#include "support/ShellCommand.h"
-#include "support/TempFolder.h"
-#include "support/TestFiles.h"
+#include "src/wizard/CUnattendedInstall.h"
+#include "tests/support/DemoEnvironment.h"
+#include "tests/support/ShellCommand.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
 
 namespace fs = std::filesystem;
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "Common/InstalledLanguage.h"
+#include "src/language/InstalledLanguage.h"
 #include "PipelineTestSupport.h"
 #include "platform/Process.h"
 

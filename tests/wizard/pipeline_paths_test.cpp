@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "Common/InstallPaths.h"
+#include "src/config/InstallPaths.h"
 #include "PipelineTestSupport.h"
 
 namespace pipelinetest {

@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <string>
 
-#include "Common/CUnattendedInstall.h"
-#include "support/DemoEnvironment.h"
-#include "support/ShellCommand.h"
-#include "support/TempFolder.h"
+#include "src/wizard/CUnattendedInstall.h"
+#include "tests/support/DemoEnvironment.h"
+#include "tests/support/ShellCommand.h"
+#include "tests/support/TempFolder.h"
 
 namespace fs = std::filesystem;
 

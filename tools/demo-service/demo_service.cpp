@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/Signals.h"
-#include "support/DemoEnvironment.h"
+#include "tests/support/DemoEnvironment.h"
 
 namespace {
 

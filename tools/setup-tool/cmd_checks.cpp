@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "FuntionImpl/PreInstallChecks.h"
+#include "src/system/PreInstallChecks.h"
 #include "Subcommand.h"
 #include "platform/Folders.h"
 #include "platform/Process.h"
 #include "platform/RegistryStore.h"
-#include "telemetry/IEventReporter.h"
+#include "src/telemetry/IEventReporter.h"
 
 namespace setuptool {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "CConfigure.h"
+#include "src/config/CConfigure.h"
 #include "Subcommand.h"
 #include "ui/CMarkup.h"
 #include "ui/CSkinPackage.h"

@@ -10,12 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "CDownloader.h"
-#include "CStallWatch.h"
+#include "src/engine/CDownloader.h"
+#include "src/engine/CStallWatch.h"
 #include "Subcommand.h"
 #include "platform/Signals.h"
 #include "platform/Terminal.h"
-#include "telemetry/IEventReporter.h"
+#include "src/telemetry/IEventReporter.h"
 
 namespace setuptool {
 namespace {

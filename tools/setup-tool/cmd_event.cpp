@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Subcommand.h"
-#include "telemetry/UserLogReporter.h"
+#include "src/telemetry/UserLogReporter.h"
 
 namespace setuptool {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Subcommand.h"
-#include "log/ProcessLogger.h"
+#include "platform/ProcessLogger.h"
 #include "platform/RegistryStore.h"
 
 namespace setuptool {

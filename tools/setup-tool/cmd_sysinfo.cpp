@@ -7,7 +7,7 @@
 #include <system_error>
 #include <vector>
 
-#include "FuntionImpl/SystemInfo.h"
+#include "src/telemetry/SystemInfo.h"
 #include "Subcommand.h"
 #include "platform/SystemFacts.h"
 

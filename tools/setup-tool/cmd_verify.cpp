@@ -15,8 +15,8 @@
 #include <system_error>
 #include <vector>
 
-#include "DownLoadImpl.h"
-#include "FuntionImpl/VerifySignature.h"
+#include "src/engine/DownLoadImpl.h"
+#include "src/verify/VerifySignature.h"
 #include "Subcommand.h"
 #include "platform/TrustVerifier.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "Subcommand.h"
-#include "log/ProcessLogger.h"
+#include "platform/ProcessLogger.h"
 
 namespace setuptool {
 namespace {

@@ -1,0 +1,331 @@
+#include "src/engine/CDownloadTaskManager.h"
+
+#include <tinyxml2.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "src/engine/CLibcurlTool.h"
+#include "platform/ProcessLogger.h"
+#include "platform/FileStreams.h"
+
+namespace {
+
+// Digits after optional blanks, up to the first non-digit; -1 when there are none or
+// the value does not fit.
+std::int64_t ReadNumber(const std::string& text, std::size_t pos) {
+    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+    if (pos >= text.size() || text[pos] < '0' || text[pos] > '9') return -1;
+    std::int64_t value = 0;
+    for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+        const int digit = text[pos] - '0';
+        if (value > (std::numeric_limits<std::int64_t>::max() - digit) / 10) return -1;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+void AddChild(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, const char* name, std::int64_t value) {
+    tinyxml2::XMLElement* child = doc.NewElement(name);
+    child->SetText(value);
+    parent->InsertEndChild(child);
+}
+
+void AddChild(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, const char* name, std::int32_t value) {
+    tinyxml2::XMLElement* child = doc.NewElement(name);
+    child->SetText(value);
+    parent->InsertEndChild(child);
+}
+
+void AddChild(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, const char* name, const std::string& value) {
+    tinyxml2::XMLElement* child = doc.NewElement(name);
+    child->SetText(value.c_str());
+    parent->InsertEndChild(child);
+}
+
+}  // namespace
+
+CDownloadTaskManager::CDownloadTaskManager(std::string remoteUrl, std::string localPath, std::string taskFilePath,
+                                           IEventReporter& reporter)
+    : m_taskFilePath(std::move(taskFilePath)),
+      m_remoteUrl(std::move(remoteUrl)),
+      m_localPath(std::move(localPath)),
+      m_reporter(reporter) {}
+
+std::int64_t CDownloadTaskManager::parseContentLength(const std::string& header) {
+    // The size is that of the last response: earlier blocks are the hops of a redirect.
+    const auto blocks = CLibcurlTool::responseBlocks(header);
+    const std::string_view block = blocks.empty() ? std::string_view(header) : blocks.back();
+    std::int64_t size = -1;
+    if (const auto range = CLibcurlTool::headerField(block, "Content-Range")) {
+        const auto slash = range->find('/');
+        if (slash != std::string::npos) size = ReadNumber(*range, slash + 1);
+    } else if (const auto length = CLibcurlTool::headerField(block, "Content-Length")) {
+        size = ReadNumber(*length, 0);
+    }
+    return size < 0 ? 0 : size;
+}
+
+std::int64_t CDownloadTaskManager::getContentLength(int& code) {
+    code = 0;
+    CLibcurlTool tool;
+    tool.init();
+    std::string header;
+    int hops = 0;
+    for (;;) {
+        code = tool.getHeader(m_remoteUrl, header);
+        // libcurl follows the redirects itself (a few per probe); each hop's block is in
+        // the text. Only a 3xx answer with a Location moves the download: a
+        // Content-Location, or a Location on any other status, is not a redirect.
+        bool lastRedirects = false;
+        for (const std::string_view block : CLibcurlTool::responseBlocks(header)) {
+            const long status = CLibcurlTool::headerStatus(block);
+            const auto location = CLibcurlTool::headerField(block, "Location");
+            lastRedirects = status >= 300 && status <= 399 && location && !location->empty();
+            if (!lastRedirects) continue;
+            if (++hops > kMaxRedirects) {
+                // A chain that never ends must not be probed for ever.
+                LOG(INFO) << " [Error]: more than " << kMaxRedirects << " redirects from " << m_remoteUrl;
+                LOG(INFO) << " Get Contentlength = " << 0;
+                return 0;
+            }
+            // A relative Location names a resource on the same server.
+            m_remoteUrl = CLibcurlTool::resolveUrl(m_remoteUrl, *location);
+        }
+        // libcurl stopped at its own limit: go on from where it stopped.
+        if (!lastRedirects) break;
+    }
+    std::int64_t size = parseContentLength(header);
+    // An error page's length is not the file's size.
+    const long status = tool.responseCode();
+    if (status >= 300) size = 0;
+    if (size > kMaxContentLength) {
+        LOG(INFO) << " [Error]: remote size " << size << " exceeds the limit of " << kMaxContentLength;
+        size = 0;
+    }
+    LOG(INFO) << " Get Contentlength = " << size;
+    return size;
+}
+
+errorcode CDownloadTaskManager::generateDownloadTask(bool /*flag*/, const std::string& label) {
+    std::vector<std::string> records;
+    std::int64_t size = 0;
+    for (int attempt = 1; attempt <= kProbeAttempts; ++attempt) {
+        int code = 0;
+        size = getContentLength(code);
+        if (size > 0) {
+            records.emplace_back("Success");
+            break;
+        }
+        records.push_back("error:" + std::to_string(code));
+        if (attempt < kProbeAttempts) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    while (records.size() < static_cast<std::size_t>(kProbeAttempts)) records.emplace_back("Null");
+    if (!label.empty()) {
+        const std::string joined = records[0] + "/" + records[1] + "/" + records[2] + "/" + records[3] + "/" + records[4];
+        m_reporter.ReportEvent("GetSize", label, joined, false);
+        LOG(INFO) << " GetSize: " << label << ", " << joined;
+    }
+    if (size <= 0) {
+        LOG(INFO) << " [Error]: " << "Get ContentLength Fail, tried 5 times";
+        return ERRORCODE_CONTENT_LENGTH;
+    }
+    m_contentLength = size;
+    m_tasksCount = static_cast<std::int32_t>(size / DownloadTask::kSize);
+    if (m_tasksCount == 0) m_tasksCount = 1;
+    for (std::int32_t k = 1; k <= m_tasksCount; ++k) {
+        auto task = std::make_unique<DownloadTask>();
+        task->TaskId = k;
+        task->StartPos = (k - 1) * DownloadTask::kSize;
+        task->DownloadedPos.store(task->StartPos);
+        // The last task takes the remainder and ends at the size itself (one past its
+        // last byte), so that its DownloadedPos reaches EndPos exactly when it is done.
+        task->EndPos = k == m_tasksCount ? size : k * DownloadTask::kSize - 1;
+        task->TaskStatus.store(TASK_WAITING);
+        task->RemotePath = m_remoteUrl;
+        task->LocalPath = m_localPath;
+        task->RequestTimes.store(0);
+        addTask(std::move(task));
+    }
+    return ERRORCODE_OK;
+}
+
+errorcode CDownloadTaskManager::loadDownloadTask(bool flag, const std::string& label) {
+    if (platform::RegularFileExists(m_taskFilePath)) {
+        readTaskInfo();
+        if (checkTaskInfo() == 1) {
+            LOG(INFO) << " Load tasks from file success!";
+            return ERRORCODE_OK;
+        }
+        LOG(INFO) << " taskinfo file error";
+        resetTasks();
+    }
+    return generateDownloadTask(flag, label);
+}
+
+int CDownloadTaskManager::saveTaskInfo() {
+    tinyxml2::XMLDocument doc;
+    tinyxml2::XMLElement* root = doc.NewElement("TaskInfo");
+    doc.InsertFirstChild(root);
+    AddChild(doc, root, "TasksCount", m_tasksCount);
+    AddChild(doc, root, "ContentLength", m_contentLength);
+    AddChild(doc, root, "DownloadTime", m_downloadTime);
+    for (const auto& task : m_tasks) {
+        tinyxml2::XMLElement* element = doc.NewElement("Task");
+        AddChild(doc, element, "StartPos", task->StartPos);
+        AddChild(doc, element, "EndPos", task->EndPos);
+        AddChild(doc, element, "DownloadedPos", task->DownloadedPos.load());
+        AddChild(doc, element, "RemotePath", task->RemotePath);
+        AddChild(doc, element, "LocalPath", task->LocalPath);
+        AddChild(doc, element, "TaskStatus", task->TaskStatus.load());
+        AddChild(doc, element, "TaskId", task->TaskId);
+        AddChild(doc, element, "RequestTimes", task->RequestTimes.load());
+        root->InsertEndChild(element);
+    }
+    tinyxml2::XMLPrinter printer;
+    doc.Print(&printer);
+    // Replaced as a whole: a crash mid-save leaves the previous file, never a torn one.
+    if (!platform::ReplaceFileAtomically(m_taskFilePath, std::string(printer.CStr(), printer.CStrSize() - 1))) {
+        LOG(INFO) << " [Error]: cannot write the task file " << m_taskFilePath;
+    }
+    return 1;
+}
+
+int CDownloadTaskManager::readTaskInfo() {
+    bool tooLarge = false;
+    const auto text = platform::ReadFilePrefix(m_taskFilePath, static_cast<std::size_t>(kMaxTaskFileBytes), &tooLarge);
+    if (!text || tooLarge) {
+        if (tooLarge) LOG(INFO) << " [Error]: task file too large: more than " << kMaxTaskFileBytes << " bytes";
+        return 1;
+    }
+    tinyxml2::XMLDocument doc;
+    if (doc.Parse(text->data(), text->size()) != tinyxml2::XML_SUCCESS) return 1;
+    const tinyxml2::XMLElement* root = doc.FirstChildElement();
+    if (root == nullptr) return 1;
+    const std::size_t maxTasks = static_cast<std::size_t>(kMaxContentLength / DownloadTask::kSize);
+    for (const tinyxml2::XMLElement* child = root->FirstChildElement(); child != nullptr;
+         child = child->NextSiblingElement()) {
+        const std::string name = child->Name();
+        if (name == "TasksCount") {
+            child->QueryIntText(&m_tasksCount);
+        } else if (name == "ContentLength") {
+            child->QueryInt64Text(&m_contentLength);
+        } else if (name == "DownloadTime") {
+            child->QueryInt64Text(&m_downloadTime);
+        } else if (name == "Task") {
+            if (m_tasks.size() >= maxTasks) {
+                // No download we accept has this many tasks: treat the file as unusable.
+                LOG(INFO) << " [Error]: task file holds more than " << maxTasks << " tasks";
+                resetTasks();
+                return 1;
+            }
+            auto task = std::make_unique<DownloadTask>();
+            for (const tinyxml2::XMLElement* field = child->FirstChildElement(); field != nullptr;
+                 field = field->NextSiblingElement()) {
+                const std::string fieldName = field->Name();
+                std::int64_t wide = 0;
+                int narrow = 0;
+                if (fieldName == "StartPos") {
+                    field->QueryInt64Text(&task->StartPos);
+                } else if (fieldName == "EndPos") {
+                    field->QueryInt64Text(&task->EndPos);
+                } else if (fieldName == "DownloadedPos") {
+                    if (field->QueryInt64Text(&wide) == tinyxml2::XML_SUCCESS) task->DownloadedPos.store(wide);
+                } else if (fieldName == "RemotePath") {
+                    if (field->GetText() != nullptr) task->RemotePath = field->GetText();
+                } else if (fieldName == "LocalPath") {
+                    if (field->GetText() != nullptr) task->LocalPath = field->GetText();
+                } else if (fieldName == "TaskStatus") {
+                    if (field->QueryIntText(&narrow) == tinyxml2::XML_SUCCESS) task->TaskStatus.store(narrow);
+                } else if (fieldName == "TaskId") {
+                    field->QueryIntText(&task->TaskId);
+                }
+            }
+            task->RequestTimes.store(0);
+            addTask(std::move(task));
+        }
+    }
+    return 1;
+}
+
+int CDownloadTaskManager::checkTaskInfo() {
+    int code = 0;
+    // A server that is busy for a moment (a 503, a refused connection) says nothing about
+    // the file: ask again, as a fresh download would, before the bytes already saved are
+    // given up for a size that only differs because it is unknown.
+    std::int64_t probed = 0;
+    for (int attempt = 1; attempt <= kProbeAttempts && probed <= 0; ++attempt) {
+        if (attempt > 1) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        probed = getContentLength(code);
+    }
+    if (probed != m_contentLength) return 2;
+    std::int64_t expectedStart = 0;
+    for (const auto& task : m_tasks) {
+        if (task->StartPos != (static_cast<std::int64_t>(task->TaskId) - 1) * DownloadTask::kSize ||
+            task->StartPos != expectedStart) {
+            return 3;
+        }
+        // Positions outside the task's own range would make the workers write over other
+        // ranges, and a "finished" task short of its end would leave a hole for good.
+        const std::int64_t downloaded = task->DownloadedPos.load();
+        const std::int32_t status = task->TaskStatus.load();
+        if (task->EndPos < task->StartPos || downloaded < task->StartPos || downloaded > task->EndPos ||
+            status < TASK_WAITING || status > TASK_RUNNING || (status == TASK_FINISHED && downloaded != task->EndPos)) {
+            return 3;
+        }
+        expectedStart = task->EndPos + 1;
+    }
+    if (expectedStart != m_contentLength + 1) return 3;
+    // A task file of another download (or one edited to point elsewhere) must not decide
+    // where the ranges come from: every range of a resumed download is fetched from where
+    // the probe of the URL asked for leads, as a new one would be.
+    for (const auto& task : m_tasks) {
+        if (task->RemotePath != m_remoteUrl) {
+            LOG(INFO) << " [Error]: task " << task->TaskId << " names " << task->RemotePath << ", not " << m_remoteUrl;
+            return 4;
+        }
+    }
+    // The bytes the task file counts as written must be in the data file: one that is
+    // gone, or was cut short, would otherwise pass for complete with holes of zeros.
+    const std::int64_t implied = impliedFileSize();
+    std::error_code ec;
+    const auto actual = std::filesystem::file_size(m_localPath, ec);
+    const std::int64_t have = ec ? 0 : static_cast<std::int64_t>(actual);
+    if (have < implied) {
+        LOG(INFO) << " [Error]: " << m_localPath << " holds " << have << " bytes, the task file counts " << implied;
+        return 5;
+    }
+    return 1;
+}
+
+std::int64_t CDownloadTaskManager::impliedFileSize() const {
+    std::int64_t implied = 0;
+    for (const auto& task : m_tasks) {
+        const std::int64_t downloaded = task->DownloadedPos.load();
+        std::int64_t end = 0;
+        if (downloaded == task->EndPos) {
+            end = std::min(task->EndPos + 1, m_contentLength);  // the last task's EndPos is the size
+        } else if (downloaded > task->StartPos) {
+            end = downloaded;
+        }
+        implied = std::max(implied, end);
+    }
+    return implied;
+}
+
+std::int64_t CDownloadTaskManager::addDownloadTime(std::int64_t milliseconds) {
+    m_downloadTime += milliseconds;
+    return m_downloadTime;
+}
+
+void CDownloadTaskManager::resetTasks() {
+    clearTasks();
+    m_downloadTime = 0;
+    m_contentLength = 0;
+}

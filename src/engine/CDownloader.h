@@ -1,0 +1,94 @@
+#pragma once
+// One download of one URL into one local file: owns the task manager and the worker
+// pool, and runs a driver thread that hands waiting tasks to idle workers until every
+// task is finished or it is told to stop, keeps the progress figures, and saves the task
+// file as the download advances.
+//
+// Use: construct -> downloadInit -> (if ERRORCODE_OK) startDownload, watch state() and
+// downloadInfo() -> in every case stopDownload -> waitForDriver -> destroy.
+//
+// Threads: the caller thread calls downloadInit (before startDownload), startDownload,
+// stopDownload and the queries; the driver thread owns the task lists and the pool while
+// it runs. state() and downloadInfo() may be read at any time and are always whole.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "src/engine/CDownloadTaskManager.h"
+#include "src/engine/CDownloadThreadManager.h"
+#include "src/engine/DownloadInfo.h"
+#include "src/engine/errorcode.h"
+#include "src/telemetry/IEventReporter.h"
+
+class CDownloader {
+public:
+    static constexpr std::int32_t STATE_STOPPING = 0;
+    static constexpr std::int32_t STATE_RUNNING = 1;
+    static constexpr std::int32_t STATE_CREATED = 2;
+
+    // Starts the driver thread at once; it waits until startDownload or stopDownload.
+    CDownloader(std::string remoteUrl, std::string localPath, std::string taskFilePath, std::int32_t threadCount,
+                IEventReporter& reporter = DefaultEventReporter(), const RangeTimeouts& timeouts = RangeTimeouts());
+    // Stops the driver (if still running) and waits for it; closes the download file.
+    ~CDownloader();
+    CDownloader(const CDownloader&) = delete;
+    CDownloader& operator=(const CDownloader&) = delete;
+
+    // Opens the local file with the workers and loads or generates the tasks. `flag` is
+    // not used; `label` is the action of the size probe's "GetSize" report.
+    // ERRORCODE_LOCAL_FILE: the file cannot be opened; ERRORCODE_CONTENT_LENGTH: no size.
+    errorcode downloadInit(bool flag, const std::string& label);
+    // After downloadInit, for a download meant to finish (a speed test samples a few
+    // seconds and needs no room for the whole file): ERRORCODE_NO_SPACE when the folder
+    // cannot take the rest of the file (free space, the process's file-size limit), so
+    // that it is refused before the first range instead of failing when the disk is full,
+    // as if the network had.
+    errorcode checkRoom() const;
+    int startDownload();
+    int stopDownload();
+    // Recomputes the progress figures (driver thread). Returns 1.
+    int updateDownloadInfo();
+    // The driver thread's procedure; returns 1 when the download has stopped.
+    int downloaderThread();
+
+    // Waits without limit for the driver thread to end.
+    void waitForDriver();
+    bool driverFinished() const { return m_driverFinished.load(); }
+    // errno of the latest failed write into the download file (disk full, read-only, file
+    // too large); 0 while none failed. A download that gets it makes no further progress.
+    int writeErrno() const { return m_threadManager.writeErrno(); }
+    // Passes of the driver loop so far: how often the driver woke up.
+    std::uint64_t driverPasses() const { return m_driverPasses.load(); }
+
+    std::int32_t state() const { return m_state.load(); }
+    // Whether any work was dispatched in this run.
+    bool dispatched() const { return m_dispatched.load() != 0; }
+    DownloadInfo downloadInfo() const;
+    std::int64_t contentLength() const { return m_taskManager.contentLength(); }
+    std::int32_t tasksCount() const { return m_taskManager.tasksCount(); }
+
+    // For tests and tools, after waitForDriver (or before startDownload).
+    CDownloadTaskManager& taskManager() { return m_taskManager; }
+    CDownloadThreadManager& threadManager() { return m_threadManager; }
+
+private:
+    void saveTaskFile();
+    bool hasRoomFor(std::int64_t size) const;
+
+    std::string m_remoteUrl;
+    std::string m_localPath;
+    std::string m_taskFilePath;
+    std::int32_t m_threadCount;
+    std::atomic<std::int32_t> m_state{STATE_CREATED};
+    std::thread m_driver;
+    std::atomic<bool> m_driverFinished{false};
+    std::atomic<std::uint8_t> m_dispatched{0};
+    std::atomic<std::uint64_t> m_driverPasses{0};
+    mutable std::mutex m_infoMutex;
+    DownloadInfo m_info;
+    CDownloadTaskManager m_taskManager;
+    CDownloadThreadManager m_threadManager;
+};
