@@ -9,6 +9,9 @@
 #include <string>
 #include <thread>
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
 #include "platform/Process.h"
 #include "ui/x11/X11EventLoop.h"
 #include "ui/x11/X11SystemMessageBox.h"
@@ -129,6 +132,24 @@ TEST_F(X11Backend, AnotherConnectionFindsTheWindowByClassUntilItIsDestroyed) {
     EXPECT_EQ(X11Window::FindTopLevelByClass(*other, cls + "_other"), 0u);
     window.DestroyWindow();
     EXPECT_EQ(X11Window::FindTopLevelByClass(*other, cls), 0u);
+}
+
+// A window can vanish between being listed and being read (another program closes it while
+// Setup looks for its own): the failed request must fail alone, not end the process.
+TEST_F(X11Backend, ARequestOnAVanishedWindowFailsWithoutEndingTheProcess) {
+    std::string error;
+    auto connection = X11Connection::Open(&error);
+    ASSERT_NE(connection, nullptr) << error;
+    RecordingWindow window;
+    ASSERT_TRUE(window.Create(Params("QV_TEST_VANISHED")));
+    const XId gone = window.id();
+    window.DestroyWindow();
+    loop().connection().Flush();
+    XSync(connection->display(), False);
+    XClassHint hint{};
+    EXPECT_EQ(XGetClassHint(connection->display(), gone, &hint), 0);
+    XSync(connection->display(), False);
+    EXPECT_EQ(X11Window::FindTopLevelByClass(*connection, "QV_TEST_VANISHED"), 0u);
 }
 
 TEST_F(X11Backend, PresentedPixelsReachTheScreen) {

@@ -4,14 +4,33 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <cstdio>
 #include <mutex>
 
 namespace SkinUI::x11 {
 
+namespace {
+
+// Xlib's own handler ends the process on any error. Windows of other programs come and go
+// while we look at them (a search by class meets a window destroyed between listing and
+// reading it), so an error of one request is logged and that request reads as failed.
+int LogXError(Display* display, XErrorEvent* event) {
+    char text[128] = {};
+    XGetErrorText(display, event->error_code, text, sizeof text);
+    std::fprintf(stderr, "X error ignored: %s (request %d, resource 0x%lx)\n", text,
+                 static_cast<int>(event->request_code), static_cast<unsigned long>(event->resourceid));
+    return 0;
+}
+
+}  // namespace
+
 std::unique_ptr<X11Connection> X11Connection::Open(std::string* error, const char* displayName) {
     // Several threads each open a connection; Xlib must know before the first one.
     static std::once_flag threadsOnce;
-    std::call_once(threadsOnce, [] { XInitThreads(); });
+    std::call_once(threadsOnce, [] {
+        XInitThreads();
+        XSetErrorHandler(&LogXError);
+    });
     Display* display = XOpenDisplay(displayName);
     if (!display) {
         if (error) *error = std::string("cannot open X display ") + (displayName ? displayName : XDisplayName(nullptr));
