@@ -1,8 +1,8 @@
 #pragma once
 // The wizard's twenty interface languages, by language index (0-19): the name analytics
-// events carry, the combo item, the language file in the skin package, the licence
-// control of the main window's layout, and the values the installed product is told its
-// language by. Pure data; safe from any thread.
+// events carry, the combo item, the language file in the skin package, the licence and
+// product page controls of the main window's layout, and the values the installed product
+// is told its language by. Pure data; safe from any thread.
 
 #include <cstdint>
 #include <span>
@@ -19,6 +19,7 @@ struct TLanguageInfo {
     const char* innoRegistryValue;
     const char* nsisRegistryValue;  // LCID as text; empty for the languages NSIS installers lack
     const char* font;               // face of the slide captions in this language
+    const char* productUrlControl;  // label of the main window's layout holding this language's product page
 };
 
 inline constexpr int kLanguageCount = 20;

@@ -1,41 +1,28 @@
 #include "src/wizard/CConsoleInstallView.h"
 
+#include <algorithm>
+
 #include "src/language/CLanguageTexts.h"
 #include "platform/ProcessLogger.h"
 #include "platform/Terminal.h"
-#include "ui/CControl.h"
-#include "ui/CControlHost.h"
-#include "ui/CProgress.h"
-#include "ui/CTabLayout.h"
 
-CConsoleInstallView::CConsoleInstallView(SkinUI::CControlHost& host, int languageIndex, std::FILE* out,
-                                         std::FILE* err)
-    : host_(host), languageIndex_(languageIndex), out_(out), err_(err), terminal_(platform::IsTerminal(out)) {}
+CConsoleInstallView::CConsoleInstallView(int languageIndex, std::FILE* out, std::FILE* err)
+    : languageIndex_(languageIndex), out_(out), err_(err), terminal_(platform::IsTerminal(out)) {}
 
-bool CConsoleInstallView::HasControl(std::string_view name) { return host_.FindControl(name) != nullptr; }
-
-std::string CConsoleInstallView::GetControlText(std::string_view name) {
-    SkinUI::CControl* control = host_.FindControl(name);
-    return control ? control->GetText() : std::string();
+void CConsoleInstallView::SetProductPageUrl(int languageIndex, std::string url) {
+    if (languageIndex < 0 || languageIndex >= kLanguageCount) return;
+    productPages_[static_cast<std::size_t>(languageIndex)] = std::move(url);
 }
 
-void CConsoleInstallView::SetControlText(std::string_view name, const std::string& text) {
-    if (SkinUI::CControl* control = host_.FindControl(name)) control->SetText(text);
+std::string CConsoleInstallView::ProductPageUrl(int languageIndex) {
+    if (languageIndex < 0 || languageIndex >= kLanguageCount) return {};
+    return productPages_[static_cast<std::size_t>(languageIndex)];
 }
 
-void CConsoleInstallView::SetControlVisible(std::string_view name, bool visible) {
-    if (SkinUI::CControl* control = host_.FindControl(name)) control->SetVisible(visible);
-}
-
-void CConsoleInstallView::SetProgressValue(std::string_view name, int value) {
-    if (auto* bar = dynamic_cast<SkinUI::CProgress*>(host_.FindControl(name))) bar->SetValue(value);
-    if (name != "install_progress") return;
-    progress_ = value;
+void CConsoleInstallView::ShowProgress(int percent, const std::string& text) {
+    (void)text;  // the bar says it all
+    progress_ = percent;
     DrawProgress();
-}
-
-void CConsoleInstallView::SelectTabPage(std::string_view name, int page) {
-    if (auto* tabs = dynamic_cast<SkinUI::CTabLayout*>(host_.FindControl(name))) tabs->SelectItem(page);
 }
 
 void CConsoleInstallView::DrawProgress() {

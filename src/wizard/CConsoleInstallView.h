@@ -1,34 +1,35 @@
 #pragma once
-// The install view of the unattended mode: the pipeline drives the controls of a window
-// layout built without a display, and this view turns what matters into terminal output.
+// The install view of the unattended mode: what the pipeline shows becomes terminal output.
 // Progress goes to standard output (a bar redrawn in place on a terminal, a plain line per
 // whole percent otherwise); every message box is answered by its default and written as
-// one clear line on standard error.
+// one clear line on standard error; the product page is named instead of opened. The
+// finished and failure forms have nothing to show: the run's exit says how it ended.
 //
 // Threads: the unattended install runs the pipeline on the calling thread, so every call
 // comes from that one thread.
 
+#include <array>
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include "src/language/LanguageTable.h"
 #include "src/wizard/IInstallView.h"
-
-namespace SkinUI {
-class CControlHost;
-}
 
 class CConsoleInstallView final : public IInstallView {
 public:
-    CConsoleInstallView(SkinUI::CControlHost& host, int languageIndex, std::FILE* out = stdout,
-                        std::FILE* err = stderr);
+    explicit CConsoleInstallView(int languageIndex, std::FILE* out = stdout, std::FILE* err = stderr);
 
-    bool HasControl(std::string_view name) override;
-    std::string GetControlText(std::string_view name) override;
-    void SetControlText(std::string_view name, const std::string& text) override;
-    void SetControlVisible(std::string_view name, bool visible) override;
-    void SetProgressValue(std::string_view name, int value) override;
-    void SelectTabPage(std::string_view name, int page) override;
+    // What the window would hold: the install folder chosen, the skin's product page of a
+    // language. Set before the pipeline runs.
+    void SetInstallDirectory(std::string directory) { installDirectory_ = std::move(directory); }
+    void SetProductPageUrl(int languageIndex, std::string url);
+
+    void ShowProgress(int percent, const std::string& text) override;
+    void ShowFailureForm(const std::string& retryText) override { (void)retryText; }
+    void ShowFinished() override {}
+    std::string InstallDirectory() override { return installDirectory_; }
+    std::string ProductPageUrl(int languageIndex) override;
     void StopSlideTimer() override {}
     void PostPipelineDone() override { done_ = true; }
     void ShowMessage(MessageKind kind) override;
@@ -46,8 +47,9 @@ public:
 private:
     void DrawProgress();
 
-    SkinUI::CControlHost& host_;
     int languageIndex_;
+    std::string installDirectory_;
+    std::array<std::string, kLanguageCount> productPages_;
     std::FILE* out_;
     std::FILE* err_;
     bool terminal_;

@@ -1,6 +1,5 @@
 #include "src/wizard/CInstallPipeline.h"
 
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -31,15 +30,6 @@
 namespace {
 
 constexpr std::size_t kRecordLineChars = 259;
-
-// The product page controls, by language index.
-constexpr std::array<const char*, kLanguageCount> kProductUrlControls = {
-    "product_url_english",   "product_url_japanese",   "product_url_chinesesimp", "product_url_spanish",
-    "product_url_german",    "product_url_french",     "product_url_russian",     "product_url_portuguese",
-    "product_url_arabic",    "product_url_italiano",   "product_url_chinesetrad", "product_url_korean",
-    "product_url_nederlands", "product_url_indonesian", "product_url_turkish",     "product_url_hindi",
-    "product_url_thai",      "product_url_malay",      "product_url_swedish",     "product_url_czech",
-};
 
 // Deletions never stop the pipeline: a file that is not there or cannot go is left alone.
 void RemoveQuietly(const std::string& path) {
@@ -113,6 +103,15 @@ std::optional<MessageKind> FailureMessage(DownloadResult result) {
     return MessageKind::UrlFail;  // a value no download returns
 }
 
+// What InstallThreadFunc answers for a finished attempt.
+int FinishValue(FinishResult result) {
+    switch (result) {
+        case FinishResult::Installed: return 0;
+        case FinishResult::DownloadedOnly: return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 CInstallPipeline::CInstallPipeline(IInstallView& view, WizardState& state, IEventReporter& reporter,
@@ -143,151 +142,186 @@ std::string CInstallPipeline::TemporaryDirectory() const {
 }
 
 int CInstallPipeline::InstallThreadFunc() {
-    // 1. Start.
-    const std::uint64_t t0 = platform::TickCount64();
+    InstallAttempt attempt;
+    switch (Prepare(attempt)) {
+        case PrepareResult::Ready: break;
+        case PrepareResult::UnsafeConfiguration: return FailureEnding(MessageKind::PathError);
+        // These end without a box: the running page stays as it is, and no done message.
+        case PrepareResult::NoConfiguration:
+        case PrepareResult::NoDownloadFolder:
+        case PrepareResult::FolderLockFailed:
+        case PrepareResult::FolderBusy: return -1;
+    }
+    // Without a location the download is still tried: its result tells the user why.
+    ChooseLocation(attempt);
+    CheckReuse(attempt);  // the download resumes or completes from whatever is kept
+    if (const std::optional<MessageKind> kind = FailureMessage(Download(attempt))) return FailureEnding(*kind);
+    if (!IsInstallableProduct(*attempt.config)) return FinishValue(Finish(attempt));
+    switch (Verify(attempt)) {
+        case VerifyResult::Passed:
+        case VerifyResult::DigestMismatch: break;  // the signature vouches for the file
+        case VerifyResult::SignatureRefused: return FailureEnding(MessageKind::MD5Fail);
+    }
+    switch (Install(attempt)) {
+        case InstallResult::Finished: break;
+        case InstallResult::ChangedAfterCheck: return FailureEnding(MessageKind::MD5Fail);
+        case InstallResult::TimedOut: return TimeoutEnding();
+    }
+    return FinishValue(Finish(attempt));
+}
+
+PrepareResult CInstallPipeline::Prepare(InstallAttempt& attempt) {
+    attempt.startedMs = platform::TickCount64();
     Report("DownloaderInfo", "BeginDownload001", "");
     if (m_state.configure == nullptr) {
         LOG(INFO) << " [Error]: install started without a product configuration";
         Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
-        return -1;
+        return PrepareResult::NoConfiguration;
     }
-    ProductConfig& config = *m_state.configure;
-    const std::string retryLabel = m_state.RetryLabel();
+    attempt.config = m_state.configure;
+    attempt.retryLabel = m_state.RetryLabel();
 
     // Configuration values become folder and file names below; one that climbs out of its
     // parent would create and delete files elsewhere, so the attempt ends here.
-    if (const std::string error = ConfigPathError(config); !error.empty()) {
+    if (const std::string error = ConfigPathError(*attempt.config); !error.empty()) {
         LOG(INFO) << " [Error]: refused configuration, " << error;
         Report("Other", "BadConfig", error.substr(0, error.find(':')));
-        m_view.ShowMessage(MessageKind::PathError);
-        return FailureEnding();
+        return PrepareResult::UnsafeConfiguration;
     }
 
-    // 2. The download directory: private to this user, and used by one run at a time.
+    // The download directory: private to this user, and used by one run at a time.
     const std::string temporary = TemporaryDirectory();
     const std::string downloadDirectory =
-        PrivateDownloadDirectory(config, temporary, m_options.cacheDirectory, true);
+        PrivateDownloadDirectory(*attempt.config, temporary, m_options.cacheDirectory, true);
     if (downloadDirectory.empty()) {
         LOG(INFO) << " [Error]: cannot create the download directory below " << temporary;
         Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
-        return -1;
+        return PrepareResult::NoDownloadFolder;
     }
-    std::optional<HeldFolder> held;
-    {
-        const std::uint64_t deadline = platform::TickCount64() + static_cast<std::uint64_t>(m_options.folderLockWaitMs);
-        bool told = false;
-        for (;;) {
-            platform::FolderLock::Outcome outcome = platform::FolderLock::Outcome::FOLDER_LOCK_FAILED;
-            std::string lockError;
-            if (auto lock = platform::FolderLock::TryAcquire(downloadDirectory, outcome, lockError)) {
-                held.emplace(downloadDirectory, std::move(*lock));
-                break;
-            }
-            if (outcome == platform::FolderLock::Outcome::FOLDER_LOCK_FAILED) {
-                LOG(INFO) << " [Error]: " << lockError;
-                Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
-                return -1;
-            }
-            if (!told) {
-                told = true;
-                LOG(INFO) << " Another install is running in " << downloadDirectory << ", waiting for it";
-                if (m_options.onFolderBusy) m_options.onFolderBusy(downloadDirectory);
-            }
-            if (platform::TickCount64() >= deadline) {
-                LOG(INFO) << " [Error]: another install still runs in " << downloadDirectory << ", giving up";
-                Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
-                return -1;
-            }
-            platform::SleepMs(kFolderLockPollMs);
+    attempt.downloadDirectory = downloadDirectory;
+    const std::uint64_t deadline = platform::TickCount64() + static_cast<std::uint64_t>(m_options.folderLockWaitMs);
+    bool told = false;
+    for (;;) {
+        platform::FolderLock::Outcome outcome = platform::FolderLock::Outcome::FOLDER_LOCK_FAILED;
+        std::string lockError;
+        if (auto lock = platform::FolderLock::TryAcquire(downloadDirectory, outcome, lockError)) {
+            attempt.folderHold = std::make_shared<HeldFolder>(downloadDirectory, std::move(*lock));
+            return PrepareResult::Ready;
         }
+        if (outcome == platform::FolderLock::Outcome::FOLDER_LOCK_FAILED) {
+            LOG(INFO) << " [Error]: " << lockError;
+            Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
+            return PrepareResult::FolderLockFailed;
+        }
+        if (!told) {
+            told = true;
+            LOG(INFO) << " Another install is running in " << downloadDirectory << ", waiting for it";
+            if (m_options.onFolderBusy) m_options.onFolderBusy(downloadDirectory);
+        }
+        if (platform::TickCount64() >= deadline) {
+            LOG(INFO) << " [Error]: another install still runs in " << downloadDirectory << ", giving up";
+            Report("DownloaderInfo00", "DownloaderFailed", "Unknown");
+            return PrepareResult::FolderBusy;
+        }
+        platform::SleepMs(kFolderLockPollMs);
     }
+}
 
-    // 3. The download location.
-    CRemotePathSelector selector(config.Software_name, *m_localMachine, this, m_reporter,
-                                 [downloadDirectory] { return downloadDirectory; }, m_options.speedTest);
+std::unique_ptr<CRemotePathSelector> CInstallPipeline::LocationSelector(const InstallAttempt& attempt) {
+    return std::make_unique<CRemotePathSelector>(attempt.config->Software_name, *m_localMachine, this, m_reporter,
+                               [directory = attempt.downloadDirectory] { return directory; }, m_options.speedTest);
+}
+
+LocationResult CInstallPipeline::ChooseLocation(InstallAttempt& attempt) {
+    const ProductConfig& config = *attempt.config;
+    // Kept in the attempt: the bytes its speed test fetched live as long as it does.
+    attempt.selector = LocationSelector(attempt);
+    CRemotePathSelector& selector = *attempt.selector;
     if (std::string page = selector.resolvePageDownloadUrl(config.Cnet_download_url); !page.empty()) {
         m_state.AppendRemotePath(std::move(page));
     }
-    const std::vector<std::string> remotePaths = m_state.RemotePaths();
-    std::string location = selector.checkRemotePath(remotePaths, config.Downloader_type);
-    m_state.SetDownloadUrl(location);
-    const std::uint64_t t1 = platform::TickCount64();
+    attempt.remotePaths = m_state.RemotePaths();
+    attempt.location = selector.checkRemotePath(attempt.remotePaths, config.Downloader_type);
+    m_state.SetDownloadUrl(attempt.location);
+    attempt.locationChosenMs = platform::TickCount64();
     {
         std::ostringstream took;
-        took << std::floor(static_cast<double>(t1 - t0) * 100.0) / 100.0;
+        took << std::floor(static_cast<double>(attempt.locationChosenMs - attempt.startedMs) * 100.0) / 100.0;
         LOG(INFO) << " Speed-Test Totally Take " << took.str() << " ms";
     }
     GetIEProxyConfig();
+    return attempt.location.empty() ? LocationResult::NoLocation : LocationResult::Chosen;
+}
 
-    // 4. Paths of this download.
-    const std::string installerPath = InstallerPath(config, downloadDirectory, m_state.downloadDir);
-    const std::string taskPath = installerPath + ".xml";
+ReuseResult CInstallPipeline::CheckReuse(InstallAttempt& attempt) {
+    const ProductConfig& config = *attempt.config;
+    attempt.installerPath = InstallerPath(config, attempt.downloadDirectory, m_state.downloadDir);
+    attempt.taskPath = attempt.installerPath + ".xml";
 
-    // 5. Only a file its verification record vouches for is kept.
-    CheckEarlierDownload(installerPath, config);
+    // Only a file its verification record vouches for is kept.
+    const ReuseResult earlier = CheckEarlierDownload(attempt.installerPath, config);
 
-    // 6. A configuration from the skin carries no checksum to vouch for an earlier file.
-    if (config.loadSource == CONFIG_SOURCE_SKIN) {
-        LOG(INFO) << " Configure Load From File, clearAppData Before Download! ";
-        RemoveQuietly(downloadDirectory + InstallerFileName(config));
-        RemoveQuietly(downloadDirectory + InstallerFileName(config) + ".xml");
-    }
+    // A configuration from the skin carries no checksum to vouch for an earlier file.
+    if (config.loadSource != CONFIG_SOURCE_SKIN) return earlier;
+    LOG(INFO) << " Configure Load From File, clearAppData Before Download! ";
+    RemoveQuietly(attempt.downloadDirectory + InstallerFileName(config));
+    RemoveQuietly(attempt.downloadDirectory + InstallerFileName(config) + ".xml");
+    // The folder cleared is the download folder; a product that is not installed keeps
+    // its file elsewhere, where the record alone decides.
+    return platform::RegularFileExists(attempt.installerPath) ? earlier : ReuseResult::SkinConfiguration;
+}
 
-    // 7. Download, starting from what the chosen location's speed test fetched.
-    selector.adoptSpeedTestBytes(location, installerPath, taskPath);
-    bool cdn = CDownLoadImpl::IsCdnUrl(location);
-    Report("Download", "3.Downloading...", retryLabel);
+DownloadResult CInstallPipeline::Download(InstallAttempt& attempt) {
+    const ProductConfig& config = *attempt.config;
+    // Start from what the chosen location's speed test fetched.
+    if (attempt.selector) attempt.selector->adoptSpeedTestBytes(attempt.location, attempt.installerPath, attempt.taskPath);
+    bool cdn = CDownLoadImpl::IsCdnUrl(attempt.location);
+    Report("Download", "3.Downloading...", attempt.retryLabel);
     CDownLoadImpl downloader(this, m_reporter, m_options.networkAlive, m_options.download);
-    DownloadResult result = downloader.SuperDownloadFile(location, installerPath, config.Md5);
+    DownloadResult result = downloader.SuperDownloadFile(attempt.location, attempt.installerPath, config.Md5);
 
-    // 8. One more try on another location when a content-delivery location gave up.
+    // One more try on another location when a content-delivery location gave up.
     if (result == DownloadResult::CdnTooManyRequests) {
-        for (const std::string& other : remotePaths) {
-            if (other == location) continue;
-            RemoveQuietly(taskPath);
+        for (const std::string& other : attempt.remotePaths) {
+            if (other == attempt.location) continue;
+            RemoveQuietly(attempt.taskPath);
             LOG(INFO) << " Use New Url: " << other;
-            location = other;
-            cdn = CDownLoadImpl::IsCdnUrl(location);
-            Report("Download", "3.Downloading...", retryLabel);
-            m_state.SetDownloadUrl(location);
-            result = downloader.SuperDownloadFile(location, installerPath, config.Md5);
+            attempt.location = other;
+            cdn = CDownLoadImpl::IsCdnUrl(attempt.location);
+            Report("Download", "3.Downloading...", attempt.retryLabel);
+            m_state.SetDownloadUrl(attempt.location);
+            result = downloader.SuperDownloadFile(attempt.location, attempt.installerPath, config.Md5);
             break;
         }
     }
 
-    // 9. Download time.
-    const std::uint64_t t2 = platform::TickCount64();
-    const std::string bucket = DownloadTimeBucket(static_cast<std::int64_t>(t2 - t1));
+    attempt.downloadedMs = platform::TickCount64();
+    const std::string bucket =
+        DownloadTimeBucket(static_cast<std::int64_t>(attempt.downloadedMs - attempt.locationChosenMs));
     LOG(INFO) << " Download Totally Takes about " << bucket << " And Send To Server";
     Report("DownloadTime", cdn ? "CDN" : "Server", bucket);
 
-    // 10. Download failures.
-    if (const std::optional<MessageKind> kind = FailureMessage(result)) {
+    if (result != DownloadResult::Complete) {
         const std::string code = std::to_string(ResultCode(result));
         Report("Other", "DownErrorCode", "error" + code);
         Report("DownloaderInfo00", "DownloaderFailed", code);
-        if (result == DownloadResult::CdnTooManyRequests) selector.increaseRequestTooMuchTimes();
-        m_view.ShowMessage(*kind);
-        return FailureEnding();
+        if (result == DownloadResult::CdnTooManyRequests) LocationSelector(attempt)->increaseRequestTooMuchTimes();
     }
+    return result;
+}
 
-    // 11. A product that is not installed: the downloaded file is the result.
-    if (!IsInstallableProduct(config)) {
-        ShowPercent(100.0);
-        RecordLanguage();
-        FinishEnding();
-        LOG(INFO) << "APP DownloaderSucceed";
-        return 1;
-    }
-
-    // 12. Verification. The file checked is the file started: it is made read-only and
-    // its identity taken now, and the start below refuses a file that is not the same.
+VerifyResult CInstallPipeline::Verify(InstallAttempt& attempt) {
+    const ProductConfig& config = *attempt.config;
+    const std::string& installerPath = attempt.installerPath;
+    // The file checked is the file started: it is made read-only and its identity taken
+    // now, and the install refuses a file that is not the same.
     platform::MakeReadOnly(installerPath);
-    const std::optional<platform::FileIdentity> checkedIdentity = platform::IdentityOf(installerPath);
+    attempt.checkedIdentity = platform::IdentityOf(installerPath);
     const bool md5Passed = config.loadSource == CONFIG_SOURCE_SKIN ||
                            CDownLoadImpl::checkMD5(installerPath, config.Md5, config.Md5_extra,
                                                    config.Software_version) != 0;
-    const bool signaturePassed = checkedIdentity.has_value() && FuntionImpl::VerifyEmbeddedSignature(installerPath);
+    const bool signaturePassed =
+        attempt.checkedIdentity.has_value() && FuntionImpl::VerifyEmbeddedSignature(installerPath);
     if (!md5Passed || !signaturePassed) {
         SendFailureReport(md5Passed, signaturePassed, m_state.downloaderId, config.loadSource,
                           m_options.exceptionUrl.empty() ? ServiceEndpoints::FromEnvironment().exceptionUrl
@@ -295,20 +329,22 @@ int CInstallPipeline::InstallThreadFunc() {
     }
     if (!signaturePassed) {
         Report("DownloaderInfo00", "DownloaderFailed", "-5");
-        m_view.ShowMessage(MessageKind::MD5Fail);
-        return FailureEnding();
+        return VerifyResult::SignatureRefused;
     }
+    return md5Passed ? VerifyResult::Passed : VerifyResult::DigestMismatch;
+}
 
-    // 13. Install.
+InstallResult CInstallPipeline::Install(InstallAttempt& attempt) {
+    const ProductConfig& config = *attempt.config;
+    const std::string& installerPath = attempt.installerPath;
     Report("DownloaderInfo00", "DownloadSuccess001", "");
     Report("DownloaderInfo", "BeginInstall001", "");
-    Report("Download", "4.DownFinsh", retryLabel);
-    const std::string installDirectory =
-        InstallDirectoryFromPathText(m_view.GetControlText("install_file_path_edit"), m_state.productFolderName);
+    Report("Download", "4.DownFinsh", attempt.retryLabel);
+    const std::string installDirectory = m_view.InstallDirectory();
     // The installer runs as Setup's user (root, to install into /opt) and writes its log
     // where it is told, at a name known to the second: in a shared temporary folder another
     // user could plant a link there. The private download folder beside it is safe.
-    const std::string logDirectory = downloadDirectory;
+    const std::string logDirectory = attempt.downloadDirectory;
     const std::string logName =
         InstallerLogFileName(config.Software_name, m_options.localTime ? m_options.localTime() : LocalTimeNow());
     const std::string commandLine = InstallerCommandLine(
@@ -318,16 +354,15 @@ int CInstallPipeline::InstallThreadFunc() {
     if (m_state.innoInstaller && !logDirectory.empty()) m_installerLogPath = logDirectory + logName;
     LOG(INFO) << " [Download File Path]: " << installerPath;
     LOG(INFO) << " [Start Install CmdLine]: " << commandLine;
-    Report("Download", "5.ProgramInstall", retryLabel);
+    Report("Download", "5.ProgramInstall", attempt.retryLabel);
 
     if (m_options.beforeInstallerStart) m_options.beforeInstallerStart(installerPath);
-    if (platform::IdentityOf(installerPath) != checkedIdentity) {
+    if (platform::IdentityOf(installerPath) != attempt.checkedIdentity) {
         LOG(INFO) << " [Error]: the installer changed after its check and is not started: " << installerPath;
         RemoveQuietly(installerPath);
-        RemoveQuietly(taskPath);
+        RemoveQuietly(attempt.taskPath);
         Report("DownloaderInfo00", "DownloaderFailed", "-5");
-        m_view.ShowMessage(MessageKind::MD5Fail);
-        return FailureEnding();
+        return InstallResult::ChangedAfterCheck;
     }
     const FuntionImpl::InstallerWaitResult waited = FuntionImpl::RunInstallerProcessAndWait(
         installerPath, commandLine, [this](int shown) { ShowPercent(shown); }, m_options.installerWait);
@@ -335,39 +370,56 @@ int CInstallPipeline::InstallThreadFunc() {
     m_installerExitCode = waited.exitCode;
     if (waited.outcome == FuntionImpl::InstallerOutcome::INSTALLER_TIMED_OUT) {
         Report("DownloaderInfo", "InstallFailed", "");
-        ShowFailurePage();
-        m_view.ShowMessage(MessageKind::InstallRunTimeOut);
-        FinishEnding();
-        return -1;
+        return InstallResult::TimedOut;
     }
     Report("DownloaderInfo00", "InstallFinish001", "");
-    Report("Download", "6.ProgramFinsh", retryLabel);
+    Report("Download", "6.ProgramFinsh", attempt.retryLabel);
+    return InstallResult::Finished;
+}
+
+FinishResult CInstallPipeline::Finish(InstallAttempt& attempt) {
+    // A product that is not installed: the downloaded file is the result.
+    if (!IsInstallableProduct(*attempt.config)) {
+        ShowPercent(100.0);
+        RecordLanguage();
+        FinishEnding();
+        LOG(INFO) << "APP DownloaderSucceed";
+        return FinishResult::DownloadedOnly;
+    }
     OpenProductPage();
     RecordLanguage();
     FinishEnding();
-
-    const std::string minutes = InstallMinutesText(static_cast<std::int64_t>(platform::TickCount64() - t2));
+    const std::string minutes =
+        InstallMinutesText(static_cast<std::int64_t>(platform::TickCount64() - attempt.downloadedMs));
     LOG(INFO) << " Install Totally Take " << minutes << " minutes And Send To Server";
     Report("DownloaderInfo00", "InstalllProgramTime", minutes);
-    return 0;
+    return FinishResult::Installed;
 }
 
-int CInstallPipeline::FailureEnding() {
+int CInstallPipeline::FailureEnding(MessageKind kind) {
+    // The box is modal on this thread: the running page stays until it is closed.
+    m_view.ShowMessage(kind);
     ShowFailurePage();
+    FinishEnding();
+    return -1;
+}
+
+int CInstallPipeline::TimeoutEnding() {
+    ShowFailurePage();
+    m_view.ShowMessage(MessageKind::InstallRunTimeOut);
     FinishEnding();
     return -1;
 }
 
 void CInstallPipeline::FinishEnding() {
     m_view.StopSlideTimer();
-    m_view.SelectTabPage("main_tablayout", 0);
+    m_view.ShowFinished();
     m_state.closeConfirmKind = static_cast<int>(MessageKind::CloseWithoutAsking);
     m_view.PostPipelineDone();
 }
 
 void CInstallPipeline::ShowPercent(double percent) {
-    m_view.SetControlText("install_label", FormatProgressText(m_state.ProgressFormat(), percent));
-    m_view.SetProgressValue("install_progress", static_cast<int>(percent));
+    m_view.ShowProgress(static_cast<int>(percent), FormatProgressText(m_state.ProgressFormat(), percent));
 }
 
 void CInstallPipeline::ShowDownloadProgress(std::int64_t done, std::int64_t total) {
@@ -383,14 +435,9 @@ void CInstallPipeline::ShowSelectionProgress(double percent) { ShowPercent(perce
 
 void CInstallPipeline::ShowFailurePage() {
     Report("Download", "8.DownFail", m_state.RetryLabel());
-    if (m_view.HasControl("finish_label")) m_view.SetControlText("finish_label", "Install failed, please install again!");
-    m_view.SetControlVisible("text_fail_retry", true);
-    m_view.SetControlVisible("text_fail_advice", true);
-    m_view.SetControlVisible("img_warning", true);
     const int language = m_state.languageIndex.load();
-    const std::string retry = m_options.languageText ? m_options.languageText(language, "install_page", "retry_btn")
-                                                     : GetLanguageText(language, "install_page", "retry_btn");
-    m_view.SetControlText("start_app", retry);
+    m_view.ShowFailureForm(m_options.languageText ? m_options.languageText(language, "install_page", "retry_btn")
+                                                  : GetLanguageText(language, "install_page", "retry_btn"));
 }
 
 void CInstallPipeline::ClearDownload() {
@@ -458,10 +505,10 @@ int CInstallPipeline::GetIEProxyConfig() {
     return last;
 }
 
-bool CInstallPipeline::CheckEarlierDownload(const std::string& installerPath, const ProductConfig& config) {
+ReuseResult CInstallPipeline::CheckEarlierDownload(const std::string& installerPath, const ProductConfig& config) {
     const std::string recordPath = installerPath + ".db";
     const std::string taskPath = installerPath + ".xml";
-    bool keep = false;
+    ReuseResult result = ReuseResult::NoRecord;
     // At most the first line's first 259 characters; UTF-8 takes up to four bytes each.
     // A link under the record's name is no record.
     if (std::optional<std::string> read = platform::ReadFilePrefix(recordPath, kRecordLineChars * 4)) {
@@ -475,9 +522,12 @@ bool CInstallPipeline::CheckEarlierDownload(const std::string& installerPath, co
             checksum = Lower(line.substr(mark + 3));
         }
         // An empty checksum vouches for nothing, even when a configured one is empty too.
-        keep = version == config.Software_version && !checksum.empty() &&
-               (checksum == config.Md5 || checksum == config.Md5_extra);
-        if (!keep) {
+        const bool vouched = version == config.Software_version && !checksum.empty() &&
+                             (checksum == config.Md5 || checksum == config.Md5_extra);
+        if (vouched) {
+            result = ReuseResult::Kept;
+        } else {
+            result = ReuseResult::NotVouchedFor;
             RemoveQuietly(installerPath);
             RemoveQuietly(taskPath);
         }
@@ -489,9 +539,9 @@ bool CInstallPipeline::CheckEarlierDownload(const std::string& installerPath, co
     if (!platform::RegularFileExists(installerPath)) {
         RemoveQuietly(installerPath);  // a link or anything else in its place
         RemoveQuietly(taskPath);
-        keep = false;
+        if (result == ReuseResult::Kept) result = ReuseResult::NoInstaller;
     }
-    return keep;
+    return result;
 }
 
 std::string CInstallPipeline::DownloadTimeBucket(std::int64_t elapsedMs) {
@@ -519,11 +569,7 @@ int CInstallPipeline::RecordLanguage() {
 }
 
 void CInstallPipeline::OpenProductPage() {
-    const int language = m_state.languageIndex.load();
-    if (language < 0 || language >= kLanguageCount) return;
-    const char* control = kProductUrlControls[static_cast<std::size_t>(language)];
-    if (!m_view.HasControl(control)) return;
-    const std::string url = m_view.GetControlText(control);
+    const std::string url = m_view.ProductPageUrl(m_state.languageIndex.load());
     if (url.empty()) return;
     LOG(INFO) << " Open Url: " << url;
     m_view.OpenUrl(url);

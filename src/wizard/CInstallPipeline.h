@@ -5,11 +5,14 @@
 // it, runs it silently into the chosen directory and language, waits for it, leaves the
 // window in its finished or failure form, and reports every stage to analytics.
 //
-// Stages, in order: preparing (download directory) -> choosing the location -> reuse
-// check -> downloading -> verifying -> installing and waiting -> finished. Every ending
-// that leaves the window in a final state sets closeConfirmKind to CloseWithoutAsking and
-// posts the pipeline-done message; two silent failures (the download directory cannot be
-// created, an unknown download result) leave the running page as it is.
+// Stages, in order, each a function of its own that a test may run alone: Prepare (the
+// configuration and the download folder) -> ChooseLocation -> CheckReuse -> Download ->
+// Verify -> Install (and wait) -> Finish. Each says how it went in a result enum; the
+// stages carry what they found to the next ones in an InstallAttempt. InstallThreadFunc
+// runs them and picks the ending: every ending that leaves the window in a final state
+// sets closeConfirmKind to CloseWithoutAsking and posts the pipeline-done message; the
+// silent failures of preparing (no configuration, no download folder or its lock) leave
+// the running page as it is.
 //
 // Threads: InstallThreadFunc runs on its own thread (StartThread), one object per attempt.
 // It reaches the window only through IInstallView, from that thread; the view must outlive
@@ -23,15 +26,19 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "src/engine/CRemotePathSelector.h"
 #include "src/wizard/IInstallView.h"
+#include "src/wizard/PipelineStageResults.h"
 #include "src/wizard/WizardState.h"
 #include "src/engine/DownLoadImpl.h"
 #include "src/system/ProcessLaunch.h"
 #include "src/engine/IDownloadProgress.h"
+#include "platform/FileStreams.h"
 #include "platform/RegistryStore.h"
 #include "src/telemetry/IEventReporter.h"
 
@@ -67,6 +74,25 @@ struct InstallPipelineOptions {
     std::function<void(const std::string& installerPath)> beforeInstallerStart;
 };
 
+// What one attempt carries from stage to stage, each field filled by the stage named.
+// InstallThreadFunc makes one per attempt; a test that runs a single stage fills what that
+// stage reads.
+struct InstallAttempt {
+    ProductConfig* config = nullptr;        // Prepare: the state's configuration
+    std::string retryLabel;                 // Prepare: "Retry" or "First"
+    std::uint64_t startedMs = 0;            // Prepare: tick count at the start
+    std::string downloadDirectory;          // Prepare: private to this user, ending in '/'
+    std::shared_ptr<const void> folderHold; // Prepare: the download folder's lock, freed with the attempt
+    std::vector<std::string> remotePaths;   // ChooseLocation: the locations there are
+    std::string location;                   // ChooseLocation; Download moves it on a retry elsewhere
+    std::uint64_t locationChosenMs = 0;     // ChooseLocation: tick count once chosen
+    std::unique_ptr<CRemotePathSelector> selector;  // ChooseLocation: holds its speed test's bytes until Download
+    std::string installerPath;              // CheckReuse
+    std::string taskPath;                   // CheckReuse: installer path + ".xml"
+    std::uint64_t downloadedMs = 0;         // Download: tick count once it ended
+    std::optional<platform::FileIdentity> checkedIdentity;  // Verify: the file that was checked
+};
+
 class CInstallPipeline : public IDownloadProgress {
 public:
     CInstallPipeline(IInstallView& view, WizardState& state, IEventReporter& reporter = DefaultEventReporter(),
@@ -82,14 +108,38 @@ public:
     // downloaded, 0 after an install. Nobody needs the value; tests read it.
     int InstallThreadFunc();
 
+    // --- the stages, in the order InstallThreadFunc runs them ------------------------------
+    // The start event; the configuration checked for names that would leave their folders;
+    // the private download folder made and locked (waiting folderLockWaitMs for another run
+    // in it). Every outcome but Ready has reported its failure event.
+    PrepareResult Prepare(InstallAttempt& attempt);
+    // A location a download page advertises joins the list; the rule or the speed test of
+    // the downloader type picks one, which becomes the state's download address.
+    LocationResult ChooseLocation(InstallAttempt& attempt);
+    // The installer's paths; what an earlier run left there is kept only as CheckEarlierDownload
+    // decides, and never for a configuration from the skin.
+    ReuseResult CheckReuse(InstallAttempt& attempt);
+    // The download, with one more try on another location when a content-delivery location
+    // gave up; the time it took and, when it failed, its error events (and the content-
+    // delivery failure count) are reported.
+    DownloadResult Download(InstallAttempt& attempt);
+    // Makes the file read-only, takes its identity, checks its checksum and signature and
+    // sends the failure report when either fails.
+    VerifyResult Verify(InstallAttempt& attempt);
+    // Starts the installer on the checked file into the view's install directory and waits
+    // for it, showing its progress.
+    InstallResult Install(InstallAttempt& attempt);
+    // The finished window (with the product page after an install) and the language record.
+    FinishResult Finish(InstallAttempt& attempt);
+
     // Download progress: done / total fills 10-90 % of the bar with Downloader_type 3,
     // 0-90 % otherwise; a value without a finite whole part, or a negative one, shows 0.
     void ShowDownloadProgress(std::int64_t done, std::int64_t total) override;
     // The speed test's share of the bar (0-10 %).
     void ShowSelectionProgress(double percent) override;
 
-    // Switches the first page to its failure form ("8.DownFail", failure texts visible,
-    // start_app carrying the retry text).
+    // Reports "8.DownFail" and turns the view's finished row into its failure form, the
+    // start button carrying the language's retry text.
     void ShowFailurePage();
 
     // Deletes the installer and its task file in the download folder.
@@ -117,8 +167,8 @@ public:
     // Keeps the installer of an earlier run only when its verification record (installer
     // path + ".db") names the configured version and a configured checksum; otherwise
     // deletes it and its task file. The record is deleted in any case, and a task file
-    // without its installer too. True when the installer was kept.
-    static bool CheckEarlierDownload(const std::string& installerPath, const ProductConfig& config);
+    // without its installer too. Kept, NoRecord, NotVouchedFor or NoInstaller.
+    static ReuseResult CheckEarlierDownload(const std::string& installerPath, const ProductConfig& config);
 
     // "0s" below ten whole seconds of nothing ... : the download-time label, e.g. 7 s and
     // 10 s give "[1~10s]", 11 s "[11~20s]", under 1 s "0s".
@@ -136,10 +186,14 @@ public:
     const std::string& InstallDirectory() const { return m_installDirectory; }
 
 private:
-    // Failure form, slide timer stopped, first page, close without asking, done posted.
-    int FailureEnding();
+    // The box of `kind`, then the failure form, slide timer stopped, first page, close
+    // without asking, done posted. -1.
+    int FailureEnding(MessageKind kind);
+    // The installer may still be working: the failure form goes up before the box. -1.
+    int TimeoutEnding();
     // Timer stopped, first page, close without asking, done posted.
     void FinishEnding();
+    std::unique_ptr<CRemotePathSelector> LocationSelector(const InstallAttempt& attempt);
     void ShowPercent(double percent);
     void Report(const std::string& category, const std::string& action, const std::string& label);
     std::string TemporaryDirectory() const;

@@ -11,6 +11,7 @@
 #include "src/wizard/CInstallPipeline.h"
 #include "src/language/CLanguageSelector.h"
 #include "src/language/CLanguageTexts.h"
+#include "src/language/LanguageTable.h"
 #include "src/config/InstallPaths.h"
 #include "src/wizard/LaunchEvents.h"
 #include "src/wizard/WizardState.h"
@@ -202,7 +203,12 @@ int RunUnattendedInstall(const UnattendedRequest& request) {
     CLanguageSelector languages(CLanguageTexts::Current(), DefaultEventReporter());
     languages.DetectLanguage(*host.GetRoot(), platform::UserUiLanguage(), TApplyContext{configure.Site_id, 0.0});
     const int languageIndex = languages.LanguageIndex();
-    CConsoleInstallView view(host, languageIndex);
+    CConsoleInstallView view(languageIndex);
+    if (const TLanguageInfo* language = FindLanguage(languageIndex)) {
+        if (SkinUI::CControl* page = host.FindControl(language->productUrlControl)) {
+            view.SetProductPageUrl(languageIndex, page->GetText());
+        }
+    }
 
     WizardState state;
     state.configure = &configure;
@@ -234,7 +240,7 @@ int RunUnattendedInstall(const UnattendedRequest& request) {
     checks.StopProductService();
     std::string installDir = checks.InstallDirectory();
     if (installDir.find(state.productFolderName) == std::string::npos) installDir += "/" + state.productFolderName;
-    view.SetControlText("install_file_path_edit", installDir);
+    view.SetInstallDirectory(InstallDirectoryFromPathText(installDir, state.productFolderName));
     std::printf("Installing %s %s into %s\n", configure.Software_name.c_str(), configure.Software_version.c_str(),
                 installDir.c_str());
     std::fflush(stdout);

@@ -364,27 +364,29 @@ void InstallUIMainWnd::Report(const std::string& category, const std::string& ac
 
 // --- IInstallView ----------------------------------------------------------------------
 
-bool InstallUIMainWnd::HasControl(std::string_view name) { return FindControl(name) != nullptr; }
-
-std::string InstallUIMainWnd::GetControlText(std::string_view name) {
-    SkinUI::CControl* control = FindControl(name);
-    return control ? control->GetText() : std::string();
+void InstallUIMainWnd::ShowProgress(int percent, const std::string& text) {
+    if (installLabel_) installLabel_->SetText(text);
+    if (auto* progress = dynamic_cast<SkinUI::CProgress*>(installProgress_)) progress->SetValue(percent);
 }
 
-void InstallUIMainWnd::SetControlText(std::string_view name, const std::string& text) {
-    if (SkinUI::CControl* control = FindControl(name)) control->SetText(text);
+void InstallUIMainWnd::ShowFailureForm(const std::string& retryText) {
+    if (SkinUI::CControl* headline = FindControl("finish_label")) {
+        headline->SetText("Install failed, please install again!");
+    }
+    for (SkinUI::CControl* control : {textFailRetry_, textFailAdvice_, imgWarning_}) {
+        if (control) control->SetVisible(true);
+    }
+    if (startApp_) startApp_->SetText(retryText);
 }
 
-void InstallUIMainWnd::SetControlVisible(std::string_view name, bool visible) {
-    if (SkinUI::CControl* control = FindControl(name)) control->SetVisible(visible);
+void InstallUIMainWnd::ShowFinished() {
+    if (auto* tabs = dynamic_cast<SkinUI::CTabLayout*>(mainTablayout_)) tabs->SelectItem(0);
 }
 
-void InstallUIMainWnd::SetProgressValue(std::string_view name, int value) {
-    if (auto* progress = dynamic_cast<SkinUI::CProgress*>(FindControl(name))) progress->SetValue(value);
-}
-
-void InstallUIMainWnd::SelectTabPage(std::string_view name, int page) {
-    if (auto* tabs = dynamic_cast<SkinUI::CTabLayout*>(FindControl(name))) tabs->SelectItem(page);
+std::string InstallUIMainWnd::ProductPageUrl(int languageIndex) {
+    const TLanguageInfo* language = FindLanguage(languageIndex);
+    SkinUI::CControl* label = language ? FindControl(language->productUrlControl) : nullptr;
+    return label ? label->GetText() : std::string();
 }
 
 void InstallUIMainWnd::StopSlideTimer() { PostMessage(UM_STOP_SLIDE_TIMER); }

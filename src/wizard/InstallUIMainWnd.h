@@ -74,8 +74,6 @@ public:
     void ResizeForPanel(PanelState state);
     // Starts the installed product, directly (Gif_duration 0) or behind the overlay.
     void StartProduct();
-    // The install directory as the path box and productFolderName give it.
-    std::string InstallDirectory();
 
     // The product is installed from what is downloaded (Inno Setup installer).
     static constexpr bool isInnoInstaller() { return true; }
@@ -98,12 +96,17 @@ public:
     bool ConfigurationQueryRunning() const;
 
     // --- IInstallView (any thread) -------------------------------------------------------
-    bool HasControl(std::string_view name) override;
-    std::string GetControlText(std::string_view name) override;
-    void SetControlText(std::string_view name, const std::string& text) override;
-    void SetControlVisible(std::string_view name, bool visible) override;
-    void SetProgressValue(std::string_view name, int value) override;
-    void SelectTabPage(std::string_view name, int page) override;
+    // install_label and install_progress.
+    void ShowProgress(int percent, const std::string& text) override;
+    // text_fail_retry, text_fail_advice and img_warning shown, start_app reading the retry
+    // text, and a finish_label (the shipped layout has none) the failure headline.
+    void ShowFailureForm(const std::string& retryText) override;
+    // Page 0 of main_tablayout.
+    void ShowFinished() override;
+    // The install directory as the path box and productFolderName give it.
+    std::string InstallDirectory() override;
+    // The text of the language's product_url_... label.
+    std::string ProductPageUrl(int languageIndex) override;
     void StopSlideTimer() override;
     void PostPipelineDone() override;
     void ShowMessage(MessageKind kind) override;

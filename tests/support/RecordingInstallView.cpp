@@ -4,73 +4,51 @@
 
 namespace qvtest {
 
-std::set<std::string> RecordingInstallView::ShippedControls() {
-    std::set<std::string> names = {"install_label",   "install_progress", "main_tablayout", "page_layout",
-                                   "text_fail_retry", "text_fail_advice", "img_warning",    "start_app",
-                                   "install_file_path_edit"};
-    for (const char* language : {"english", "japanese", "chinesesimp", "spanish", "german", "french", "russian",
-                                 "portuguese", "arabic", "italiano", "chinesetrad", "korean", "nederlands",
-                                 "indonesian", "turkish", "hindi", "thai", "malay", "swedish", "czech"}) {
-        names.insert(std::string("product_url_") + language);
-    }
-    return names;
+void RecordingInstallView::Record(std::string what, std::string value) {
+    calls_.push_back({std::move(what), std::move(value)});
 }
 
-RecordingInstallView::RecordingInstallView(std::set<std::string> controls) : controls_(controls.begin(), controls.end()) {}
-
-void RecordingInstallView::Record(std::string what, std::string name, std::string value) {
-    calls_.push_back({std::move(what), std::move(name), std::move(value)});
-}
-
-bool RecordingInstallView::HasControl(std::string_view name) {
+void RecordingInstallView::ShowProgress(int percent, const std::string& text) {
     std::lock_guard<std::mutex> lock(lock_);
-    return controls_.count(name) != 0;
+    progress_.push_back(percent);
+    progressText_ = text;
+    Record("progress", std::to_string(percent) + " " + text);
 }
 
-std::string RecordingInstallView::GetControlText(std::string_view name) {
+void RecordingInstallView::ShowFailureForm(const std::string& retryText) {
     std::lock_guard<std::mutex> lock(lock_);
-    const auto found = texts_.find(name);
-    return found == texts_.end() || controls_.count(name) == 0 ? std::string() : found->second;
+    failureForm_ = true;
+    retryText_ = retryText;
+    Record("failureForm", retryText);
 }
 
-void RecordingInstallView::SetControlText(std::string_view name, const std::string& text) {
+void RecordingInstallView::ShowFinished() {
     std::lock_guard<std::mutex> lock(lock_);
-    if (controls_.count(name) == 0) return;
-    texts_[std::string(name)] = text;
-    Record("text", std::string(name), text);
+    ++finished_;
+    Record("finished", "");
 }
 
-void RecordingInstallView::SetControlVisible(std::string_view name, bool visible) {
+std::string RecordingInstallView::InstallDirectory() {
     std::lock_guard<std::mutex> lock(lock_);
-    if (controls_.count(name) == 0) return;
-    visible_[std::string(name)] = visible;
-    Record("visible", std::string(name), visible ? "1" : "0");
+    return installDirectory_;
 }
 
-void RecordingInstallView::SetProgressValue(std::string_view name, int value) {
+std::string RecordingInstallView::ProductPageUrl(int languageIndex) {
     std::lock_guard<std::mutex> lock(lock_);
-    if (controls_.count(name) == 0) return;
-    progress_[std::string(name)].push_back(value);
-    Record("progress", std::string(name), std::to_string(value));
-}
-
-void RecordingInstallView::SelectTabPage(std::string_view name, int page) {
-    std::lock_guard<std::mutex> lock(lock_);
-    if (controls_.count(name) == 0) return;
-    pages_[std::string(name)] = page;
-    Record("page", std::string(name), std::to_string(page));
+    const auto found = productPages_.find(languageIndex);
+    return found == productPages_.end() ? std::string() : found->second;
 }
 
 void RecordingInstallView::StopSlideTimer() {
     std::lock_guard<std::mutex> lock(lock_);
     timerStopped_ = true;
-    Record("stopTimer", "", "");
+    Record("stopTimer", "");
 }
 
 void RecordingInstallView::PostPipelineDone() {
     std::lock_guard<std::mutex> lock(lock_);
     ++done_;
-    Record("done", "", "");
+    Record("done", "");
 }
 
 void RecordingInstallView::ShowMessage(MessageKind kind) {
@@ -78,7 +56,7 @@ void RecordingInstallView::ShowMessage(MessageKind kind) {
     {
         std::lock_guard<std::mutex> lock(lock_);
         messages_.push_back(kind);
-        Record("message", to_string(kind), "");
+        Record("message", to_string(kind));
         handler = onMessage_;
     }
     if (handler) handler(kind);
@@ -87,12 +65,17 @@ void RecordingInstallView::ShowMessage(MessageKind kind) {
 void RecordingInstallView::OpenUrl(const std::string& url) {
     std::lock_guard<std::mutex> lock(lock_);
     opened_.push_back(url);
-    Record("open", url, "");
+    Record("open", url);
 }
 
-void RecordingInstallView::SetText(const std::string& name, const std::string& text) {
+void RecordingInstallView::SetInstallDirectory(const std::string& directory) {
     std::lock_guard<std::mutex> lock(lock_);
-    texts_[name] = text;
+    installDirectory_ = directory;
+}
+
+void RecordingInstallView::SetProductPageUrl(int languageIndex, const std::string& url) {
+    std::lock_guard<std::mutex> lock(lock_);
+    productPages_[languageIndex] = url;
 }
 
 void RecordingInstallView::OnMessage(std::function<void(MessageKind)> handler) {
@@ -105,34 +88,34 @@ std::vector<RecordingInstallView::Call> RecordingInstallView::Calls() const {
     return calls_;
 }
 
-std::string RecordingInstallView::Text(const std::string& name) const {
+int RecordingInstallView::Progress() const {
     std::lock_guard<std::mutex> lock(lock_);
-    const auto found = texts_.find(name);
-    return found == texts_.end() ? std::string() : found->second;
+    return progress_.empty() ? -1 : progress_.back();
 }
 
-bool RecordingInstallView::Visible(const std::string& name) const {
+std::string RecordingInstallView::ProgressText() const {
     std::lock_guard<std::mutex> lock(lock_);
-    const auto found = visible_.find(name);
-    return found != visible_.end() && found->second;
+    return progressText_;
 }
 
-int RecordingInstallView::Progress(const std::string& name) const {
+std::vector<int> RecordingInstallView::ProgressHistory() const {
     std::lock_guard<std::mutex> lock(lock_);
-    const auto found = progress_.find(name);
-    return found == progress_.end() || found->second.empty() ? -1 : found->second.back();
+    return progress_;
 }
 
-int RecordingInstallView::Page(const std::string& name) const {
+bool RecordingInstallView::FailureFormShown() const {
     std::lock_guard<std::mutex> lock(lock_);
-    const auto found = pages_.find(name);
-    return found == pages_.end() ? -1 : found->second;
+    return failureForm_;
 }
 
-std::vector<int> RecordingInstallView::ProgressHistory(const std::string& name) const {
+std::string RecordingInstallView::RetryText() const {
     std::lock_guard<std::mutex> lock(lock_);
-    const auto found = progress_.find(name);
-    return found == progress_.end() ? std::vector<int>{} : found->second;
+    return retryText_;
+}
+
+int RecordingInstallView::FinishedCount() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return finished_;
 }
 
 std::vector<MessageKind> RecordingInstallView::Messages() const {
@@ -155,10 +138,10 @@ bool RecordingInstallView::SlideTimerStopped() const {
     return timerStopped_;
 }
 
-int RecordingInstallView::IndexOf(const std::string& what, const std::string& name) const {
+int RecordingInstallView::IndexOf(const std::string& what) const {
     std::lock_guard<std::mutex> lock(lock_);
     for (std::size_t i = 0; i < calls_.size(); ++i) {
-        if (calls_[i].what == what && (name.empty() || calls_[i].name == name)) return static_cast<int>(i);
+        if (calls_[i].what == what) return static_cast<int>(i);
     }
     return -1;
 }

@@ -1,19 +1,16 @@
 #pragma once
 // An install view that records: every call in order, and the state the calls leave
-// (texts, visibility, progress values, tab pages, message boxes, opened addresses,
-// pipeline-done posts). It knows a fixed set of control names, as a window knows its
-// layout's; a name outside the set is ignored on set and answers "" / false on get.
+// (progress, the failure form and its retry text, the finished page, message boxes,
+// opened addresses, pipeline-done posts). What the pipeline reads back (the install
+// folder, product pages) is set up by the test.
 //
 // Threads: the pipeline calls it from its thread while the test reads it; every method
 // takes the one lock.
 
-#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "src/wizard/IInstallView.h"
@@ -23,55 +20,53 @@ namespace qvtest {
 class RecordingInstallView : public IInstallView {
 public:
     struct Call {
-        std::string what;   // "text", "visible", "progress", "page", "stopTimer", "done", "message", "open"
-        std::string name;   // the control, the message kind, or the address
-        std::string value;  // the text, "1"/"0", the number
+        // "progress", "failureForm", "finished", "stopTimer", "done", "message", "open"
+        std::string what;
+        // the percent and text ("42 42%"), the retry text, the message kind, the address
+        std::string value;
     };
 
-    // The controls of the shipped main window (and its configuration labels) that the
-    // pipeline touches; finish_label is not among them.
-    static std::set<std::string> ShippedControls();
-
-    explicit RecordingInstallView(std::set<std::string> controls = ShippedControls());
-
-    bool HasControl(std::string_view name) override;
-    std::string GetControlText(std::string_view name) override;
-    void SetControlText(std::string_view name, const std::string& text) override;
-    void SetControlVisible(std::string_view name, bool visible) override;
-    void SetProgressValue(std::string_view name, int value) override;
-    void SelectTabPage(std::string_view name, int page) override;
+    void ShowProgress(int percent, const std::string& text) override;
+    void ShowFailureForm(const std::string& retryText) override;
+    void ShowFinished() override;
+    std::string InstallDirectory() override;
+    std::string ProductPageUrl(int languageIndex) override;
     void StopSlideTimer() override;
     void PostPipelineDone() override;
     void ShowMessage(MessageKind kind) override;
     void OpenUrl(const std::string& url) override;
 
-    // Test set-up: a control's text (the path box, a product page label).
-    void SetText(const std::string& name, const std::string& text);
+    // Test set-up: the folder the user chose, the skin's product page of a language.
+    void SetInstallDirectory(const std::string& directory);
+    void SetProductPageUrl(int languageIndex, const std::string& url);
     // Runs on the pipeline thread inside ShowMessage, as a modal box would.
     void OnMessage(std::function<void(MessageKind)> handler);
 
     std::vector<Call> Calls() const;
-    std::string Text(const std::string& name) const;
-    bool Visible(const std::string& name) const;  // false until set
-    int Progress(const std::string& name) const;  // -1 until set
-    int Page(const std::string& name) const;      // -1 until set
-    std::vector<int> ProgressHistory(const std::string& name) const;
+    int Progress() const;              // -1 until shown
+    std::string ProgressText() const;  // "" until shown
+    std::vector<int> ProgressHistory() const;
+    bool FailureFormShown() const;
+    std::string RetryText() const;  // the start button's text on the failure form
+    int FinishedCount() const;
     std::vector<MessageKind> Messages() const;
     std::vector<std::string> OpenedUrls() const;
     int DoneCount() const;
     bool SlideTimerStopped() const;
-    // Index in Calls() of the first call of that kind (and name, when given); -1 when none.
-    int IndexOf(const std::string& what, const std::string& name = "") const;
+    // Index in Calls() of the first call of that kind; -1 when none.
+    int IndexOf(const std::string& what) const;
 
 private:
-    void Record(std::string what, std::string name, std::string value);
+    void Record(std::string what, std::string value);
 
     mutable std::mutex lock_;
-    std::set<std::string, std::less<>> controls_;
-    std::map<std::string, std::string, std::less<>> texts_;
-    std::map<std::string, bool, std::less<>> visible_;
-    std::map<std::string, std::vector<int>, std::less<>> progress_;
-    std::map<std::string, int, std::less<>> pages_;
+    std::string installDirectory_;
+    std::map<int, std::string> productPages_;
+    std::vector<int> progress_;
+    std::string progressText_;
+    bool failureForm_ = false;
+    std::string retryText_;
+    int finished_ = 0;
     std::vector<Call> calls_;
     std::vector<MessageKind> messages_;
     std::vector<std::string> opened_;

@@ -131,7 +131,7 @@ protected:
         state_.downloadDir = (root_ / "desktop" / kStem).string();
         state_.languageIndex = 2;
         state_.SetProgressFormat("%0.f%%");
-        view_.SetText("install_file_path_edit", (root_ / "install" / "Morvik").string());
+        view_.SetInstallDirectory(InstallDirectory().string());
     }
 
     void TearDown() override {
@@ -252,11 +252,10 @@ protected:
     // The failure form after a failed attempt, with the message box of `kind` shown once.
     void ExpectFailureEnding(MessageKind kind) {
         EXPECT_EQ(view_.Messages(), std::vector<MessageKind>{kind});
-        EXPECT_TRUE(view_.Visible("text_fail_retry"));
-        EXPECT_TRUE(view_.Visible("text_fail_advice"));
-        EXPECT_TRUE(view_.Visible("img_warning"));
-        EXPECT_FALSE(view_.Text("start_app").empty()) << "start_app carries the retry text";
-        EXPECT_EQ(view_.Page("main_tablayout"), 0);
+        EXPECT_TRUE(view_.FailureFormShown());
+        EXPECT_FALSE(view_.RetryText().empty()) << "the start button carries the retry text";
+        EXPECT_EQ(view_.FinishedCount(), 1);
+        EXPECT_LT(view_.IndexOf("failureForm"), view_.IndexOf("finished")) << "the page comes up in its failure form";
         EXPECT_TRUE(view_.SlideTimerStopped());
         EXPECT_EQ(view_.DoneCount(), 1);
         EXPECT_EQ(state_.closeConfirmKind.load(), static_cast<int>(MessageKind::CloseWithoutAsking));

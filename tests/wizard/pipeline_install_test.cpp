@@ -62,7 +62,8 @@ TEST_F(PipelineTest, HappyPathDownloadsVerifiesInstallsAndReportsTheFunnel) {
     // Speed test over two locations; the second does not answer, so the first is used.
     config_.Downloader_type = 3;
     config_.remotePaths.push_back(server_.url("/files/missing.exe"));
-    view_.SetText("product_url_chinesesimp", "http://127.0.0.1:9/product-page");
+    view_.SetProductPageUrl(2, "http://127.0.0.1:9/product-page");
+    view_.SetProductPageUrl(0, "http://127.0.0.1:9/english-page");  // not the window's language
     ASSERT_EQ(hklm_->CreateKey(kUninstallKeyNative), platform::RegistryResult::REG_RESULT_OK);
 
     EXPECT_EQ(Run(), 0);
@@ -86,16 +87,16 @@ TEST_F(PipelineTest, HappyPathDownloadsVerifiesInstallsAndReportsTheFunnel) {
 
     // Progress: the speed test fills 10 %, the download follows from there, the install
     // ends at 100; the bar never goes back.
-    const std::vector<int> progress = view_.ProgressHistory("install_progress");
+    const std::vector<int> progress = view_.ProgressHistory();
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), 100);
     EXPECT_NE(std::find(progress.begin(), progress.end(), 10), progress.end());
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end())) << ::testing::PrintToString(progress);
-    EXPECT_EQ(view_.Text("install_label"), "100%");
+    EXPECT_EQ(view_.ProgressText(), "100%");
 
     // Finished state: first page, no failure form, close without asking, done posted once.
-    EXPECT_EQ(view_.Page("main_tablayout"), 0);
-    EXPECT_FALSE(view_.Visible("text_fail_retry"));
+    EXPECT_EQ(view_.FinishedCount(), 1);
+    EXPECT_FALSE(view_.FailureFormShown());
     EXPECT_TRUE(view_.Messages().empty());
     EXPECT_EQ(view_.DoneCount(), 1);
     EXPECT_TRUE(view_.SlideTimerStopped());
@@ -178,7 +179,7 @@ TEST_F(PipelineTest, TamperedSignatureEndsWithMd5FailAndRunsNothing) {
     EXPECT_EQ(reports[0].body, "pid=81&type=2&exception_code=Hash_Check_Fail_Cfg1");
     ExpectFailureEnding(MessageKind::MD5Fail);
     // The box comes first; the failure form appears once it is closed.
-    EXPECT_LT(view_.IndexOf("message"), view_.IndexOf("visible", "text_fail_retry"));
+    EXPECT_LT(view_.IndexOf("message"), view_.IndexOf("failureForm"));
     EXPECT_FALSE(fs::exists(InstallDirectory()));
     EXPECT_FALSE(LogHas("[Start Install CmdLine]"));
     const auto hits = Hits();
@@ -202,12 +203,12 @@ TEST_F(PipelineTest, InstallerStillRunningTimesOutAndIsLeftRunning) {
 
     ExpectFailureEnding(MessageKind::InstallRunTimeOut);
     // Here the failure form is shown before the box.
-    EXPECT_LT(view_.IndexOf("visible", "text_fail_retry"), view_.IndexOf("message"));
+    EXPECT_LT(view_.IndexOf("failureForm"), view_.IndexOf("message"));
     EXPECT_TRUE(LogHas(" Cmd nWaitSeconds timed out: 241"));
-    const std::vector<int> progress = view_.ProgressHistory("install_progress");
+    const std::vector<int> progress = view_.ProgressHistory();
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(progress.back(), 99);
-    EXPECT_EQ(view_.Text("install_label"), "99%");
+    EXPECT_EQ(view_.ProgressText(), "99%");
     const auto hits = Hits();
     EXPECT_TRUE(Has(hits, {"DownloaderInfo", "InstallFailed", ""}));
     EXPECT_FALSE(Has(hits, {"DownloaderInfo00", "InstallFinish001", ""}));
@@ -234,8 +235,8 @@ TEST_F(PipelineTest, InstallerThatCannotStartEndsAsTimedOutAtOnce) {
 TEST_F(PipelineTest, CommandLineLongerThan1023CharactersIsNotCut) {
     fs::path deep = root_ / "install";
     for (int i = 0; i < 11; ++i) deep /= std::string(100, static_cast<char>('a' + i));
-    view_.SetText("install_file_path_edit", deep.string());
     const fs::path installDirectory = deep / "MorvikBackup";
+    view_.SetInstallDirectory(installDirectory.string());
 
     ASSERT_EQ(Run(), 0);
     const std::string commandLine = ExpectedCommandLine(installDirectory, InstallerPath().parent_path());
@@ -266,9 +267,9 @@ TEST_F(PipelineTest, ProductThatIsNotInstalledIsOnlyDownloadedToItsFolder) {
 
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(ReadFile(fs::path(state_.downloadDir) / "MorvikBackupSetup1.0.0.0.apk"), installer_);
-    EXPECT_EQ(view_.Text("install_label"), "100%");
-    EXPECT_EQ(view_.Progress("install_progress"), 100);
-    EXPECT_EQ(view_.Page("main_tablayout"), 0);
+    EXPECT_EQ(view_.ProgressText(), "100%");
+    EXPECT_EQ(view_.Progress(), 100);
+    EXPECT_EQ(view_.FinishedCount(), 1);
     EXPECT_EQ(view_.DoneCount(), 1);
     EXPECT_TRUE(view_.Messages().empty());
     EXPECT_TRUE(LogHas("APP DownloaderSucceed"));

@@ -130,12 +130,12 @@ TEST(PipelineProgressTest, DownloadFillsItsShareOfTheBar) {
     for (const Case& c : cases) {
         config.Downloader_type = c.type;
         pipeline.ShowDownloadProgress(c.done, c.total);
-        EXPECT_EQ(view.Progress("install_progress"), c.bar) << c.type << " " << c.done << "/" << c.total;
-        EXPECT_EQ(view.Text("install_label"), c.label) << c.type << " " << c.done << "/" << c.total;
+        EXPECT_EQ(view.Progress(), c.bar) << c.type << " " << c.done << "/" << c.total;
+        EXPECT_EQ(view.ProgressText(), c.label) << c.type << " " << c.done << "/" << c.total;
     }
     pipeline.ShowSelectionProgress(7.5);
-    EXPECT_EQ(view.Progress("install_progress"), 7);
-    EXPECT_EQ(view.Text("install_label"), "8%");
+    EXPECT_EQ(view.Progress(), 7);
+    EXPECT_EQ(view.ProgressText(), "8%");
 }
 
 TEST(PipelineProxyTest, EnvironmentProxiesAreLoggedOnly) {
@@ -182,19 +182,19 @@ TEST(PipelineReuseTest, OnlyARecordOfTheVersionAndAConfiguredChecksumKeepsTheFil
         const char* what;
         const char* record;  // nullptr: no record
         bool installer;
-        bool kept;
+        ReuseResult outcome;
     };
     const Case cases[] = {
-        {"matching record", "1.0.0.0###0123456789abcdef0123456789abcdef", true, true},
-        {"upper-case record checksum", "1.0.0.0###0123456789ABCDEF0123456789ABCDEF", true, true},
-        {"second checksum", "1.0.0.0###fedcba9876543210fedcba9876543210", true, true},
-        {"only the first line counts", "1.0.0.0###0123456789abcdef0123456789abcdef\nextra", true, true},
-        {"other version", "0.9.0.0###0123456789abcdef0123456789abcdef", true, false},
-        {"other checksum", "1.0.0.0###ffffffffffffffffffffffffffffffff", true, false},
-        {"no separator", "1.0.0.0 0123456789abcdef0123456789abcdef", true, false},
-        {"empty checksum", "1.0.0.0###", true, false},
-        {"no record", nullptr, true, false},
-        {"record without its installer", "1.0.0.0###0123456789abcdef0123456789abcdef", false, false},
+        {"matching record", "1.0.0.0###0123456789abcdef0123456789abcdef", true, ReuseResult::Kept},
+        {"upper-case record checksum", "1.0.0.0###0123456789ABCDEF0123456789ABCDEF", true, ReuseResult::Kept},
+        {"second checksum", "1.0.0.0###fedcba9876543210fedcba9876543210", true, ReuseResult::Kept},
+        {"only the first line counts", "1.0.0.0###0123456789abcdef0123456789abcdef\nextra", true, ReuseResult::Kept},
+        {"other version", "0.9.0.0###0123456789abcdef0123456789abcdef", true, ReuseResult::NotVouchedFor},
+        {"other checksum", "1.0.0.0###ffffffffffffffffffffffffffffffff", true, ReuseResult::NotVouchedFor},
+        {"no separator", "1.0.0.0 0123456789abcdef0123456789abcdef", true, ReuseResult::NotVouchedFor},
+        {"empty checksum", "1.0.0.0###", true, ReuseResult::NotVouchedFor},
+        {"no record", nullptr, true, ReuseResult::NoRecord},
+        {"record without its installer", "1.0.0.0###0123456789abcdef0123456789abcdef", false, ReuseResult::NoInstaller},
     };
     for (const Case& c : cases) {
         fs::remove_all(dir);
@@ -202,9 +202,11 @@ TEST(PipelineReuseTest, OnlyARecordOfTheVersionAndAConfiguredChecksumKeepsTheFil
         WriteFile(installer + ".xml", "<tasks/>");
         if (c.record != nullptr) WriteFile(installer + ".db", c.record);
 
-        EXPECT_EQ(CInstallPipeline::CheckEarlierDownload(installer, config), c.kept) << c.what;
-        EXPECT_EQ(fs::exists(installer), c.kept) << c.what;
-        EXPECT_EQ(fs::exists(installer + ".xml"), c.kept) << c.what;
+        const ReuseResult outcome = CInstallPipeline::CheckEarlierDownload(installer, config);
+        EXPECT_EQ(outcome, c.outcome) << c.what << ": " << to_string(outcome);
+        const bool kept = c.outcome == ReuseResult::Kept;
+        EXPECT_EQ(fs::exists(installer), kept) << c.what;
+        EXPECT_EQ(fs::exists(installer + ".xml"), kept) << c.what;
         EXPECT_FALSE(fs::exists(installer + ".db")) << c.what;
     }
     // With an empty second checksum, an empty record checksum still vouches for nothing.
@@ -212,7 +214,7 @@ TEST(PipelineReuseTest, OnlyARecordOfTheVersionAndAConfiguredChecksumKeepsTheFil
     fs::remove_all(dir);
     WriteFile(installer, "bytes");
     WriteFile(installer + ".db", "1.0.0.0###");
-    EXPECT_FALSE(CInstallPipeline::CheckEarlierDownload(installer, config));
+    EXPECT_EQ(CInstallPipeline::CheckEarlierDownload(installer, config), ReuseResult::NotVouchedFor);
     fs::remove_all(dir);
 }
 
