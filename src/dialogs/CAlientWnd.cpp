@@ -1,6 +1,7 @@
 #include "src/dialogs/CAlientWnd.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,8 +30,7 @@ std::atomic<unsigned> g_frameCounter{0};
 
 CAlientWnd::CAlientWnd(std::string quotedPath, std::string productName, int durationSeconds, int languageIndex,
                        IEventReporter& reporter)
-    : deleted_(std::make_shared<bool>(false)),
-      quotedPath_(std::move(quotedPath)),
+    : quotedPath_(std::move(quotedPath)),
       productName_(std::move(productName)),
       durationSeconds_(std::clamp(durationSeconds, 0, kMaxDurationSeconds)),
       languageIndex_(languageIndex),
@@ -48,11 +48,7 @@ std::string CAlientWnd::FrameImage(unsigned counter) {
 
 int CAlientWnd::Run() {
     // The layout's 320 x 320 replaces the initial size.
-    std::shared_ptr<bool> deleted = deleted_;
-    if (!Create(nullptr, productName_, SkinUI::UI_WNDSTYLE_DIALOG, 0, 0, 0, 600, 400)) {
-        if (!*deleted) delete this;
-        return -1;
-    }
+    if (!Create(nullptr, productName_, SkinUI::UI_WNDSTYLE_DIALOG, 0, 0, 0, 600, 400)) return -1;
     CenterWindow();
     return ShowModal();
 }

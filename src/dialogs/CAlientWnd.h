@@ -13,7 +13,8 @@
 //
 // How the main window uses it (StartProduct, the main window hidden first):
 //
-//     auto* overlay = new CAlientWnd(quotedExePath, productName, config.Gif_duration, languageIndex);
+//     auto overlay = std::make_unique<CAlientWnd>(quotedExePath, productName, config.Gif_duration,
+//                                                 languageIndex);
 //     overlay->Run();   // the process ends inside
 //
 // The overlay cannot be closed early: a close request (Alt+F4 through the window manager)
@@ -22,12 +23,12 @@
 // itself once the product is started and the duration has passed.
 //
 // Thread ownership: the window belongs to the thread that calls Run. The worker thread
-// touches no control and not this object; it is never joined. The object is created with
-// new and deletes itself when its window is gone.
+// touches no control and not this object; it is never joined.
+//
+// Lifetime: the caller owns the object; its window is gone when Run returns, and the
+// worker may outlive both.
 
-#include <atomic>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "src/telemetry/IEventReporter.h"
@@ -49,8 +50,10 @@ public:
     CAlientWnd(std::string quotedPath, std::string productName, int durationSeconds, int languageIndex,
                IEventReporter& reporter = DefaultEventReporter());
 
-    // Shows the overlay and runs it. Returns only when no window could be made (-1; the
-    // object is gone then too) or when a quit posted to this thread ended the loop.
+    ~CAlientWnd() override;
+
+    // Shows the overlay and runs it. Returns only when no window could be made (-1) or
+    // when a quit posted to this thread ended the loop (0; the window is gone then too).
     int Run();
 
     // The frame the next timer tick shows (process-wide count, before the modulo).
@@ -59,21 +62,13 @@ public:
     static std::string FrameImage(unsigned counter);
 
 protected:
-    ~CAlientWnd() override;
-
     std::string GetWindowClassName() const override { return "CALIENTWND_UI_Frame"; }
     std::string GetSkinFile() const override { return "transWnd.xml"; }
     void InitWindow() override;
     std::intptr_t HandleWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam,
                                       bool& handled) override;
-    void OnFinalMessage() override {
-        *deleted_ = true;
-        delete this;
-    }
 
 private:
-    // Set once OnFinalMessage has deleted the object (read by Run after a failed Create).
-    std::shared_ptr<bool> deleted_;
     std::string quotedPath_;
     std::string productName_;
     int durationSeconds_;

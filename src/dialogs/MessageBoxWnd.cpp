@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "src/language/CLanguageTexts.h"
 #include "platform/ProcessLogger.h"
@@ -53,7 +54,7 @@ const MessageBoxWnd::TKindTexts* MessageBoxWnd::TextsOf(MessageKind kind) {
 }
 
 MessageBoxWnd::MessageBoxWnd(MessageKind kind, int languageIndex, IEventReporter& reporter)
-    : kind_(kind), languageIndex_(languageIndex), reporter_(reporter), deleted_(std::make_shared<bool>(false)) {}
+    : kind_(kind), languageIndex_(languageIndex), reporter_(reporter) {}
 
 MessageBoxWnd::~MessageBoxWnd() = default;
 
@@ -61,23 +62,22 @@ std::string MessageBoxWnd::GetSkinFile() const {
     return kind_ == MessageKind::AlternativeLayout ? "MessageBox_down.xml" : "MessageBox.xml";
 }
 
-int MessageBoxWnd::ShowModal(SkinUI::CNativeWindow* owner) {
+MessageBoxResult MessageBoxWnd::ShowModal(SkinUI::CNativeWindow* owner) {
     owner_ = owner;
     SetLanguage(SkinUI::LanguageTagForIndex(languageIndex_));
-    std::shared_ptr<bool> deleted = deleted_;
     // The layout's size replaces the initial one.
-    if (!Create(owner, "MSGUIDemo", SkinUI::UI_WNDSTYLE_DIALOG, 0, 0, 0, 452, 190)) {
-        if (!*deleted) delete this;
-        return 0;
-    }
+    if (!Create(owner, "MSGUIDemo", SkinUI::UI_WNDSTYLE_DIALOG, 0, 0, 0, 452, 190)) return MessageBoxResult::NoWindow;
     if (owner != nullptr) owner->SendMessage(SkinUI::WM_SYSCOMMAND, SkinUI::SC_RESTORE, 0);
     CenterWindow();
-    return CNativeWindow::ShowModal();
+    const int code = CNativeWindow::ShowModal();
+    if (code == static_cast<int>(MessageBoxResult::Yes)) return MessageBoxResult::Yes;
+    if (code == static_cast<int>(MessageBoxResult::NoOrClose)) return MessageBoxResult::NoOrClose;
+    return MessageBoxResult::Dismissed;  // the window manager closed it, or a quit ended the loop
 }
 
-int MessageBoxWnd::Show(MessageKind kind, int languageIndex, SkinUI::CNativeWindow* owner,
-                        IEventReporter& reporter) {
-    auto* box = new MessageBoxWnd(kind, languageIndex, reporter);
+MessageBoxResult MessageBoxWnd::RunModal(MessageKind kind, int languageIndex, SkinUI::CNativeWindow* owner,
+                                         IEventReporter& reporter) {
+    auto box = std::make_unique<MessageBoxWnd>(kind, languageIndex, reporter);
     return box->ShowModal(owner);
 }
 
@@ -133,16 +133,13 @@ void MessageBoxWnd::OnClick(SkinUI::TNotify& msg) {
             EndProcess(0);
         }
         ClearDownload();
-        Close(kResultYes);
+        CloseWith(MessageBoxResult::Yes);
     } else if (sender == closeButton_) {
         ClearDownload();
-        Close(kResultNoOrClose);
+        CloseWith(MessageBoxResult::NoOrClose);
     } else if (sender == noButton_) {
-        Close(kResultNoOrClose);
+        CloseWith(MessageBoxResult::NoOrClose);
     }
 }
 
-void MessageBoxWnd::OnFinalMessage() {
-    *deleted_ = true;
-    delete this;
-}
+void MessageBoxWnd::CloseWith(MessageBoxResult result) { Close(static_cast<int>(result)); }

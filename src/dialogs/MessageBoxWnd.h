@@ -9,12 +9,12 @@
 //
 // How the main window uses it (its ShowMessage):
 //
-//     return MessageBoxWnd::Show(kind, languageIndex, this);      // any thread
+//     MessageBoxWnd::RunModal(kind, languageIndex, this);            // any thread
 //
 // or, spelled out:
 //
-//     auto* box = new MessageBoxWnd(kind, languageIndex);        // heap only
-//     return box->ShowModal(this);                                // box deletes itself
+//     auto box = std::make_unique<MessageBoxWnd>(kind, languageIndex);
+//     MessageBoxResult result = box->ShowModal(this);
 //
 // The owner's HandleWindowMessage must leave WM_SYSCOMMAND/SC_RESTORE to the default
 // handling (or show the window itself): the box sends it so that a minimised owner comes
@@ -23,17 +23,16 @@
 // Thread ownership: the box belongs to the thread that calls ShowModal; that thread gets
 // its own X connection and runs the box's modal loop until it closes. The owner may live
 // on another thread (the install pipeline raises boxes over the window thread's window);
-// the owner's thread must keep running its loop meanwhile, because the restore request is
-// sent (not posted) to it. The owner ignores input while the box is up.
+// the restore request waits for the owner's thread to handle it (or for the owner's window
+// or loop to end). The owner ignores input while the box is up.
 //
-// Lifetime: created with new; deletes itself when its native window is gone (also when
-// no window could be created), so the caller never deletes it and must not touch it after
-// ShowModal returns.
+// Lifetime: the caller owns the object (RunModal, a local or a std::unique_ptr). Its
+// window is gone when ShowModal returns; the owner destroys the object afterwards.
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
+#include "src/dialogs/MessageBoxResult.h"
 #include "src/system/MessageKind.h"
 #include "src/telemetry/IEventReporter.h"
 #include "ui/x11/CSkinWindow.h"
@@ -42,9 +41,6 @@ class MessageBoxWnd : public SkinUI::CSkinWindow {
 public:
     // Posted to the owner: delete the downloaded installer and its task file.
     static constexpr std::uint32_t UM_CLEAR_DOWNLOAD = SkinUI::WM_USER + 4;
-    // ShowModal's results.
-    static constexpr int kResultYes = 1;
-    static constexpr int kResultNoOrClose = 2;
 
     // What a kind shows: the keys of its texts in "message_page" (empty key = empty text)
     // and whether its second button stays visible. Null for a kind without texts (1, 5,
@@ -62,40 +58,36 @@ public:
     // `languageIndex` chooses the language file (0-19; another value leaves the layout's
     // own texts). `reporter` receives the Cancel confirmation and must outlive the box.
     MessageBoxWnd(MessageKind kind, int languageIndex, IEventReporter& reporter = DefaultEventReporter());
+    ~MessageBoxWnd() override;
 
     // Creates the box over `owner` (may be null), restores a minimised owner, centres the
-    // box on it and runs the box modally on the calling thread. Returns kResultYes or
-    // kResultNoOrClose (0 when no window could be made, or when the window manager closed
-    // it). The object is gone when this returns.
-    int ShowModal(SkinUI::CNativeWindow* owner);
+    // box on it and runs the box modally on the calling thread until its window is gone.
+    // Once per object.
+    MessageBoxResult ShowModal(SkinUI::CNativeWindow* owner);
 
-    // new + ShowModal: the main window's ShowMessage.
-    static int Show(MessageKind kind, int languageIndex, SkinUI::CNativeWindow* owner,
-                    IEventReporter& reporter = DefaultEventReporter());
+    // A box made, run and destroyed on the calling thread: the main window's ShowMessage.
+    static MessageBoxResult RunModal(MessageKind kind, int languageIndex, SkinUI::CNativeWindow* owner,
+                                     IEventReporter& reporter = DefaultEventReporter());
 
     MessageKind Kind() const { return kind_; }
 
 protected:
-    ~MessageBoxWnd() override;  // heap only: the box deletes itself
-
     std::string GetWindowClassName() const override { return "MESSAGEBOX_UI_Frame"; }
     std::string GetSkinFile() const override;
     void InitWindow() override;
     void OnClick(SkinUI::TNotify& msg) override;
-    void OnFinalMessage() override;
 
 private:
     // Fills texts and icon from the language file; leaves the layout alone when the file
     // does not build.
     void ApplyTexts();
     void ClearDownload();
+    void CloseWith(MessageBoxResult result);
 
     MessageKind kind_;
     int languageIndex_;
     IEventReporter& reporter_;
     SkinUI::CNativeWindow* owner_ = nullptr;
-    // Set once OnFinalMessage has deleted the object (read by ShowModal after a failed Create).
-    std::shared_ptr<bool> deleted_;
 
     SkinUI::CControl* closeButton_ = nullptr;
     SkinUI::CControl* minButton_ = nullptr;

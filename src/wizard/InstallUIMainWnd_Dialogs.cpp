@@ -19,7 +19,7 @@
 
 void InstallUIMainWnd::ShowMessage(MessageKind kind) {
     // Any thread: the box runs modally on the caller's thread, over this window.
-    MessageBoxWnd::Show(kind, state_.languageIndex.load(), this);
+    MessageBoxWnd::RunModal(kind, state_.languageIndex.load(), this);
 }
 
 // --- slide show ------------------------------------------------------------------------
@@ -79,7 +79,7 @@ void InstallUIMainWnd::OnSlideTimer() {
 
 void InstallUIMainWnd::ShowOverlay(const std::string& quotedPath) {
     const std::string productName = configure_ ? configure_->Software_name : std::string(kProductDisplayName);
-    auto* overlay = new CAlientWnd(quotedPath, productName, gifDuration_, state_.languageIndex.load());
+    auto overlay = std::make_unique<CAlientWnd>(quotedPath, productName, gifDuration_, state_.languageIndex.load());
     // The overlay starts the product and ends the process itself; it only comes back when a
     // quit ended the loop or no overlay window could be made (then the product is started here).
     overlay->Run();

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <limits>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -522,11 +523,12 @@ TEST_F(SlideAnimation, ChildRunsTheOverlay) {
     options.startSender = false;
     auto* reporter = new UserLogReporter(options);  // lives until the process ends
     reporter->SetChannelInfo(118, "Morvik Backup", "http://127.0.0.1/setup.exe");
-    auto* overlay = new CAlientWnd(std::string("\"") + path + "\"", "Morvik Backup",
-                                   std::atoi(std::getenv("QV_OVERLAY_CHILD_SECONDS")), kLanguageEnglish, *reporter);
+    auto overlay = std::make_unique<CAlientWnd>(std::string("\"") + path + "\"", "Morvik Backup",
+                                                std::atoi(std::getenv("QV_OVERLAY_CHILD_SECONDS")), kLanguageEnglish,
+                                                *reporter);
     if (std::getenv("QV_OVERLAY_CHILD_CLOSE")) {
         // The window manager's close request, as Alt+F4 sends it, once the window is up.
-        std::thread([overlay] {
+        std::thread([overlay = overlay.get()] {
             while (!overlay->IsShown()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             x11::X11EventLoop::PostToWindow(overlay->id(), WM_SYSCOMMAND, SC_CLOSE, 0);

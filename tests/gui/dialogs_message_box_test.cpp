@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,30 +98,31 @@ protected:
     }
 };
 
-// One box running modally on its own thread.
+// One box running modally on its own thread; the test owns the box.
 class BoxRun {
 public:
-    BoxRun(MessageKind kind, int language, OwnerWnd* owner, IEventReporter& reporter) {
-        thread_ = std::thread([this, kind, language, owner, &reporter] {
-            auto* box = new MessageBoxWnd(kind, language, reporter);
-            box_ = box;
-            result_ = box->ShowModal(owner);
+    BoxRun(MessageKind kind, int language, OwnerWnd* owner, IEventReporter& reporter)
+        : box_(std::make_unique<MessageBoxWnd>(kind, language, reporter)) {
+        thread_ = std::thread([this, owner] {
+            result_ = box_->ShowModal(owner);
+            done_ = true;
         });
     }
     ~BoxRun() {
         if (thread_.joinable()) thread_.join();
     }
-    MessageBoxWnd* box() const { return box_; }
-    bool Shown() const { return box_ != nullptr && box_.load()->IsShown(); }
-    bool Done() const { return result_ != -1; }
-    int Result() {
+    MessageBoxWnd* box() const { return box_.get(); }
+    bool Shown() const { return box_->IsShown(); }
+    bool Done() const { return done_; }
+    MessageBoxResult Result() {
         if (thread_.joinable()) thread_.join();
         return result_;
     }
 
 private:
-    std::atomic<MessageBoxWnd*> box_{nullptr};
-    std::atomic<int> result_{-1};
+    std::unique_ptr<MessageBoxWnd> box_;
+    std::atomic<MessageBoxResult> result_{MessageBoxResult::NoWindow};
+    std::atomic<bool> done_{false};
     std::thread thread_;
 };
 
@@ -315,7 +317,7 @@ TEST_F(MessageBoxWindow, EveryKindShowsItsTextsIconAndButtonsAndItsCloseButtonEf
 
             Click(box, "closebtn");
             Pump(5000, [&] { return run.Done(); });
-            EXPECT_EQ(run.Result(), MessageBoxWnd::kResultNoOrClose);
+            EXPECT_EQ(run.Result(), MessageBoxResult::NoOrClose);
             Pump(100);
             bool cleared = std::count(owner.messages.begin(), owner.messages.end(), MessageBoxWnd::UM_CLEAR_DOWNLOAD) == 1;
             EXPECT_EQ(cleared, c.clearsDownload);
@@ -339,15 +341,15 @@ TEST_F(MessageBoxWindow, YesAndNoButtonsCloseWithTheirResultsAndOnlyTheFailedIns
     struct TClick {
         MessageKind kind;
         const char* button;
-        int result;
+        MessageBoxResult result;
         bool clears;
     };
     const TClick clicks[] = {
-        {MessageKind::AppExist, "btn_yes", MessageBoxWnd::kResultYes, false},
-        {MessageKind::InstallRunTimeOut, "btn_yes", MessageBoxWnd::kResultYes, true},
-        {MessageKind::MD5Fail, "btn_yes", MessageBoxWnd::kResultYes, true},
-        {MessageKind::Replace, "btn_no", MessageBoxWnd::kResultNoOrClose, false},
-        {MessageKind::Cancel, "btn_no", MessageBoxWnd::kResultNoOrClose, false},
+        {MessageKind::AppExist, "btn_yes", MessageBoxResult::Yes, false},
+        {MessageKind::InstallRunTimeOut, "btn_yes", MessageBoxResult::Yes, true},
+        {MessageKind::MD5Fail, "btn_yes", MessageBoxResult::Yes, true},
+        {MessageKind::Replace, "btn_no", MessageBoxResult::NoOrClose, false},
+        {MessageKind::Cancel, "btn_no", MessageBoxResult::NoOrClose, false},
     };
     for (const TClick& c : clicks) {
         SCOPED_TRACE(std::string(to_string(c.kind)) + " " + c.button);
@@ -397,7 +399,26 @@ TEST_F(MessageBoxWindow, AHiddenOwnerComesBackEscapeDoesNotCloseAndTheOwnerKeeps
 
     Click(box, "btn_yes");
     Pump(5000, [&] { return run.Done(); });
-    EXPECT_EQ(run.Result(), MessageBoxWnd::kResultYes);
+    EXPECT_EQ(run.Result(), MessageBoxResult::Yes);
+}
+
+TEST_F(MessageBoxWindow, ABoxWithoutAWindowSaysSoAndStaysWithItsCaller) {
+    OwnerWnd owner;
+    OpenOwner(owner);
+    RecordingReporter reporter;
+    // The box's thread opens its own connection, to a display that is not there.
+    const std::string display = std::getenv("DISPLAY");
+    setenv("DISPLAY", ":4242", 1);
+    BoxRun run(MessageKind::UrlFail, kLanguageEnglish, &owner, reporter);
+    Pump(10000, [&] { return run.Done(); });
+    setenv("DISPLAY", display.c_str(), 1);
+    ASSERT_TRUE(run.Done());
+    EXPECT_EQ(run.Result(), MessageBoxResult::NoWindow);
+    // The object is whole and its caller's to destroy; the owner was never disabled.
+    EXPECT_FALSE(run.box()->IsAlive());
+    EXPECT_EQ(run.box()->Kind(), MessageKind::UrlFail);
+    EXPECT_TRUE(owner.InputEnabled());
+    EXPECT_TRUE(owner.syscommands.empty());
 }
 
 // Child process: a cancel question over an owner; the parent clicks "yes".
@@ -411,8 +432,8 @@ TEST_F(MessageBoxWindow, ChildShowsTheCancelQuestion) {
     options.startSender = false;
     auto* reporter = new UserLogReporter(options);  // lives until the process ends
     reporter->SetChannelInfo(118, "Morvik Backup", "http://127.0.0.1/setup.exe");
-    int result = MessageBoxWnd::Show(MessageKind::Cancel, kLanguageEnglish, &owner, *reporter);
-    std::printf("the box returned %d instead of ending the process\n", result);
+    MessageBoxResult result = MessageBoxWnd::RunModal(MessageKind::Cancel, kLanguageEnglish, &owner, *reporter);
+    std::printf("the box returned %s instead of ending the process\n", to_string(result));
     std::_Exit(3);
 }
 

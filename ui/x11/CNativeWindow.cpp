@@ -1,36 +1,16 @@
 #include "ui/x11/CNativeWindow.h"
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-
 #include "ui/x11/X11EventLoop.h"
 
 namespace SkinUI {
 namespace {
 
 // Private traffic between windows of different threads; above every number the system uses.
-constexpr std::uint32_t kSyncCallMessage = 0x7FFF0001;
 constexpr std::uint32_t kActivateMessage = 0x7FFF0002;
 
 }  // namespace
 
-struct CNativeWindow::TModalState {
-    bool done = false;
-    int code = 0;
-};
-
-struct CNativeWindow::TSyncCall {
-    std::uint32_t message = 0;
-    std::uintptr_t wparam = 0;
-    std::intptr_t lparam = 0;
-    std::intptr_t result = 0;
-    bool done = false;
-    std::mutex mutex;
-    std::condition_variable doneChanged;
-};
-
-CNativeWindow::CNativeWindow() : modal_(std::make_shared<TModalState>()) {}
+CNativeWindow::CNativeWindow() = default;
 
 CNativeWindow::~CNativeWindow() = default;
 
@@ -49,7 +29,8 @@ bool CNativeWindow::Create(CNativeWindow* owner, std::string_view title, std::ui
     params.width = cx > 0 ? cx : 100;
     params.height = cy > 0 ? cy : 100;
     owner_ = owner;
-    *modal_ = TModalState{};
+    modalDone_ = false;
+    modalCode_ = 0;
     if (!OnCreating(params)) return false;
     if (!X11Window::Create(params)) return false;
     OnCreated();
@@ -57,21 +38,17 @@ bool CNativeWindow::Create(CNativeWindow* owner, std::string_view title, std::ui
 }
 
 int CNativeWindow::ShowModal() {
-    if (!IsAlive()) return modal_->code;
-    // The state outlives the object: the window may delete itself in its final message.
-    std::shared_ptr<TModalState> state = modal_;
-    CNativeWindow* owner = owner_;
-    x11::X11EventLoop* loop = this->loop();
-    if (owner != nullptr) owner->SetInputEnabled(false);
+    if (!IsAlive()) return modalCode_;
+    if (owner_ != nullptr) owner_->SetInputEnabled(false);
     Show(true, true);
-    loop->RunUntil([&state] { return state->done; });
-    if (!state->done && IsAlive()) DestroyWindow();  // a quit ended the loop
-    if (owner != nullptr) {
-        owner->SetInputEnabled(true);
+    loop()->RunUntil([this] { return modalDone_; });
+    if (!modalDone_ && IsAlive()) DestroyWindow();  // a quit ended the loop
+    if (owner_ != nullptr) {
+        owner_->SetInputEnabled(true);
         // Focus is the owner thread's business; it may be another thread.
-        owner->PostMessage(kActivateMessage);
+        owner_->PostMessage(kActivateMessage);
     }
-    return state->code;
+    return modalCode_;
 }
 
 void CNativeWindow::Close(int code) {
@@ -84,25 +61,11 @@ bool CNativeWindow::PostMessage(std::uint32_t message, std::uintptr_t wparam, st
 
 std::intptr_t CNativeWindow::SendMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
     if (!IsAlive()) return 0;
-    if (loop() == nullptr || loop()->OnOwnerThread()) return Dispatch(message, wparam, lparam);
-    auto call = std::make_shared<TSyncCall>();
-    call->message = message;
-    call->wparam = wparam;
-    call->lparam = lparam;
-    // The owning thread takes over this reference when it handles the message.
-    auto* ticket = new std::shared_ptr<TSyncCall>(call);
-    x11::XId id = this->id();
-    if (!x11::X11EventLoop::PostToWindow(id, kSyncCallMessage, 0, reinterpret_cast<std::intptr_t>(ticket))) {
-        delete ticket;
-        return 0;
+    try {
+        return CallOnWindowThread([this, message, wparam, lparam] { return Dispatch(message, wparam, lparam); });
+    } catch (const std::future_error&) {
+        return 0;  // the window closed or its loop ended before it got to the message
     }
-    std::unique_lock<std::mutex> lock(call->mutex);
-    while (!call->done) {
-        call->doneChanged.wait_for(lock, std::chrono::milliseconds(50));
-        // A window destroyed before it got to the message never answers.
-        if (!call->done && !x11::X11EventLoop::IsWindowAlive(id)) break;
-    }
-    return call->result;
 }
 
 std::intptr_t CNativeWindow::Dispatch(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
@@ -111,7 +74,7 @@ std::intptr_t CNativeWindow::Dispatch(std::uint32_t message, std::uintptr_t wpar
     if (handled || !IsAlive()) return result;
     // Defaults, as a plain top-level window behaves.
     if (message == WM_CLOSE) {
-        modal_->code = static_cast<int>(wparam);
+        modalCode_ = static_cast<int>(wparam);
         DestroyWindow();
     } else if (message == WM_SYSCOMMAND) {
         if (wparam == SC_RESTORE) Show(true, true);
@@ -127,16 +90,6 @@ std::intptr_t CNativeWindow::HandleWindowMessage(std::uint32_t, std::uintptr_t, 
 }
 
 void CNativeWindow::OnMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam) {
-    if (message == kSyncCallMessage) {
-        std::unique_ptr<std::shared_ptr<TSyncCall>> ticket(reinterpret_cast<std::shared_ptr<TSyncCall>*>(lparam));
-        std::shared_ptr<TSyncCall> call = *ticket;
-        std::intptr_t result = Dispatch(call->message, call->wparam, call->lparam);
-        std::lock_guard<std::mutex> lock(call->mutex);
-        call->result = result;
-        call->done = true;
-        call->doneChanged.notify_all();
-        return;
-    }
     if (message == kActivateMessage) {
         Focus();
         return;
@@ -149,9 +102,8 @@ void CNativeWindow::OnTimer(std::uint32_t id) { Dispatch(WM_TIMER, id, 0); }
 void CNativeWindow::OnCloseRequest() { Dispatch(WM_SYSCOMMAND, SC_CLOSE, 0); }
 
 void CNativeWindow::OnDestroyed() {
-    std::shared_ptr<TModalState> state = modal_;
     OnWindowGone();
-    state->done = true;
+    modalDone_ = true;
     OnFinalMessage();
 }
 

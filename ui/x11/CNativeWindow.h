@@ -4,14 +4,21 @@
 // turns native events into a window-message handler, as the skinned windows expect.
 //
 // Thread ownership: a window belongs to the thread that creates it and runs its loop.
-// From other threads: PostMessage, SendMessage (waits for the owning thread), Close and
-// the input switch an owned modal window flips on its owner.
+// From other threads: PostMessage, SendMessage and CallOnWindowThread (both wait for the
+// owning thread), Close and the input switch an owned modal window flips on its owner.
+// A thread that waits for another window's thread must not be waited for by that thread
+// at the same time (two threads sending to each other's windows would wait for ever).
+//
+// Lifetime: the object belongs to whoever created it and outlives its native window;
+// a window never deletes itself.
 // The header keeps X11's own headers out (it sits beside easylogging++ in the wizard).
 
 #include <cstdint>
-#include <memory>
+#include <future>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "ui/x11/WindowMessages.h"
 #include "ui/x11/X11Window.h"
@@ -36,13 +43,20 @@ public:
     void MinimizeWindow() { Minimise(); }
     // Disables the owner (it ignores input), shows the window and runs a nested loop on
     // this thread until the window is gone; then re-enables and focuses the owner and
-    // returns the code given to Close. The window may delete itself meanwhile.
+    // returns the code given to Close (0 when it closed otherwise).
     int ShowModal();
     // Posts the close message with `code`, if the window still exists. Any thread.
     void Close(int code = 0);
-    // Same thread: handled at once. Another thread: posted, and the caller waits until the
-    // owning thread has handled it (0 when the window is gone first).
+    // Same thread: handled at once. Another thread: handled on the owning thread, after
+    // what was posted to the window before, while the caller waits; 0 when the window
+    // closes or its loop ends before it got there.
     std::intptr_t SendMessage(std::uint32_t message, std::uintptr_t wparam = 0, std::intptr_t lparam = 0);
+    // Runs `call` on the window's thread and returns what it returns (or throws what it
+    // throws): at once on that thread, else queued behind what was posted before while
+    // the caller waits for the answer. Throws std::future_error (broken_promise) when the
+    // window closes or its loop ends before the call ran.
+    template <class F>
+    std::invoke_result_t<F&> CallOnWindowThread(F call);
     // Any thread. False when the window is gone.
     bool PostMessage(std::uint32_t message, std::uintptr_t wparam = 0, std::intptr_t lparam = 0);
     // Resizes, keeping the top-left corner where it is.
@@ -59,7 +73,7 @@ protected:
     // (WM_KEYDOWN with the key code). Set `handled` to stop the default handling.
     virtual std::intptr_t HandleWindowMessage(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam,
                                               bool& handled);
-    // After the native window is gone; the object may delete itself here (and touch nothing after).
+    // After the native window is gone; the object stays whole (its owner destroys it).
     virtual void OnFinalMessage() {}
     // Before OnFinalMessage, while the object is whole: release what hangs on the window.
     virtual void OnWindowGone() {}
@@ -71,12 +85,24 @@ protected:
     void OnDestroyed() override;
 
 private:
-    struct TModalState;
-    struct TSyncCall;
     std::intptr_t Dispatch(std::uint32_t message, std::uintptr_t wparam, std::intptr_t lparam);
 
     CNativeWindow* owner_ = nullptr;
-    std::shared_ptr<TModalState> modal_;
+    // The modal run of ShowModal: set when the window is gone, with the close code.
+    bool modalDone_ = false;
+    int modalCode_ = 0;
 };
+
+template <class F>
+std::invoke_result_t<F&> CNativeWindow::CallOnWindowThread(F call) {
+    using Result = std::invoke_result_t<F&>;
+    if (loop() == nullptr || loop()->OnOwnerThread()) return call();
+    std::packaged_task<Result()> answering(std::move(call));
+    std::future<Result> answer = answering.get_future();
+    // Refused or never run, the task is destroyed with `answering` inside, which breaks
+    // the promise: get() throws instead of waiting for ever.
+    PostTask(x11::WindowTask([answering = std::move(answering)]() mutable { answering(); }));
+    return answer.get();
+}
 
 }  // namespace SkinUI

@@ -47,6 +47,8 @@ X11EventLoop::~X11EventLoop() {
             it = it->second == this ? g_windowOwners.erase(it) : std::next(it);
         }
     }
+    // The thread ends: tasks still queued are answered unrun.
+    DropTasks(0);
     if (wakeFd_ >= 0) close(wakeFd_);
 }
 
@@ -62,8 +64,13 @@ void X11EventLoop::Unregister(X11Window* window) {
     for (auto it = timers_.begin(); it != timers_.end();) {
         it = it->first.first == id ? timers_.erase(it) : std::next(it);
     }
-    std::lock_guard<std::mutex> lock(g_registryMutex);
-    g_windowOwners.erase(id);
+    {
+        std::lock_guard<std::mutex> lock(g_registryMutex);
+        g_windowOwners.erase(id);
+    }
+    // Nothing new can be queued for the window now. What waits for it is answered here,
+    // not when (or whether) this loop comes round to it again.
+    DropTasks(id);
 }
 
 X11Window* X11EventLoop::Find(XId id) const {
@@ -76,8 +83,14 @@ bool X11EventLoop::PostToWindow(XId window, std::uint32_t message, std::uintptr_
     std::lock_guard<std::mutex> lock(g_registryMutex);
     auto it = g_windowOwners.find(window);
     if (it == g_windowOwners.end()) return false;
-    it->second->Enqueue({window, message, wparam, lparam});
-    return true;
+    return it->second->Enqueue({window, PostedMessage{message, wparam, lparam}});
+}
+
+bool X11EventLoop::PostTaskToWindow(XId window, WindowTask task) {
+    std::lock_guard<std::mutex> lock(g_registryMutex);
+    auto it = g_windowOwners.find(window);
+    if (it == g_windowOwners.end()) return false;  // `task` dies with this call: answered
+    return it->second->Enqueue({window, std::move(task)});
 }
 
 bool X11EventLoop::IsWindowAlive(XId window) {
@@ -85,12 +98,29 @@ bool X11EventLoop::IsWindowAlive(XId window) {
     return g_windowOwners.count(window) != 0;
 }
 
-void X11EventLoop::Enqueue(const PostedMessage& message) {
+bool X11EventLoop::Enqueue(TQueued entry) {
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
-        queue_.push_back(message);
+        // Messages wait for a later run; a task would leave its caller waiting for it.
+        if (std::holds_alternative<WindowTask>(entry.item) && !acceptingTasks_) return false;
+        queue_.push_back(std::move(entry));
     }
     Wake();
+    return true;
+}
+
+void X11EventLoop::DropTasks(XId window) {
+    // Destroyed after the lock is released: a broken promise wakes its waiter at once.
+    std::deque<TQueued> dropped;
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    for (auto it = queue_.begin(); it != queue_.end();) {
+        if (std::holds_alternative<WindowTask>(it->item) && (window == 0 || it->window == window)) {
+            dropped.push_back(std::move(*it));
+            it = queue_.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void X11EventLoop::Wake() {
@@ -106,15 +136,37 @@ void X11EventLoop::PostQuit(int code) {
 }
 
 int X11EventLoop::Run() {
+    EnterRun();
     while (!quit_) Pump(true);
     // The quit ends this run (and every nested one inside it); a later Run starts afresh.
     quit_ = false;
+    LeaveRun(true);
     return quitCode_;
 }
 
 bool X11EventLoop::RunUntil(const std::function<bool()>& done) {
+    EnterRun();
     while (!quit_ && !done()) Pump(true);
-    return !quit_;
+    const bool quit = quit_;
+    LeaveRun(quit);
+    return !quit;
+}
+
+void X11EventLoop::EnterRun() {
+    ++runDepth_;
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    acceptingTasks_ = true;
+}
+
+void X11EventLoop::LeaveRun(bool endedByQuit) {
+    --runDepth_;
+    if (!endedByQuit || runDepth_ > 0) return;
+    // Nobody runs this loop any more: whoever waits for one of its tasks would wait for ever.
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        acceptingTasks_ = false;
+    }
+    DropTasks(0);
 }
 
 void X11EventLoop::SetTimer(X11Window* window, std::uint32_t id, std::uint32_t periodMs) {
@@ -169,7 +221,7 @@ void X11EventLoop::Pump(bool mayBlock) {
 }
 
 bool X11EventLoop::DispatchPosted() {
-    std::deque<PostedMessage> batch;
+    std::deque<TQueued> batch;
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
         batch.swap(queue_);
@@ -178,13 +230,24 @@ bool X11EventLoop::DispatchPosted() {
     while (!batch.empty()) {
         if (quit_) {
             // Keep what was not delivered, in order, for an outer loop that may still run.
+            // Tasks of windows gone meanwhile stay in the batch and are answered with it.
             std::lock_guard<std::mutex> lock(queueMutex_);
-            queue_.insert(queue_.begin(), batch.begin(), batch.end());
+            auto keep = queue_.begin();
+            for (TQueued& entry : batch) {
+                if (std::holds_alternative<WindowTask>(entry.item) && Find(entry.window) == nullptr) continue;
+                keep = std::next(queue_.insert(keep, std::move(entry)));
+            }
             return any;
         }
-        PostedMessage message = batch.front();
+        TQueued entry = std::move(batch.front());
         batch.pop_front();
-        if (X11Window* window = Find(message.window)) window->HandleMessage(message.message, message.wparam, message.lparam);
+        X11Window* window = Find(entry.window);
+        if (window == nullptr) continue;  // a task dies here unrun: answered
+        if (auto* message = std::get_if<PostedMessage>(&entry.item)) {
+            window->HandleMessage(message->message, message->wparam, message->lparam);
+        } else {
+            std::get<WindowTask>(entry.item)();
+        }
     }
     return any;
 }

@@ -279,6 +279,10 @@ bool X11Window::Post(std::uint32_t message, std::uintptr_t wparam, std::intptr_t
     return window_ && X11EventLoop::PostToWindow(window_, message, wparam, lparam);
 }
 
+bool X11Window::PostTask(WindowTask task) {
+    return window_ && X11EventLoop::PostTaskToWindow(window_, std::move(task));
+}
+
 void X11Window::SetTimer(std::uint32_t id, std::uint32_t periodMs) {
     if (window_) loop_->SetTimer(this, id, periodMs);
 }

@@ -3,7 +3,7 @@
 // events into plain calls. Skinned windows build on it; it knows nothing of controls.
 //
 // Thread ownership: created, used and destroyed on the thread of its X11EventLoop.
-// Exceptions, callable from any thread: Invalidate() and Post().
+// Exceptions, callable from any thread: Invalidate(), Post() and PostTask().
 
 #include <atomic>
 #include <cstdint>
@@ -12,13 +12,13 @@
 
 #include "ui/x11/WindowMessages.h"
 #include "ui/x11/X11Connection.h"
+#include "ui/x11/X11EventLoop.h"
 
 union _XEvent;
 struct _XIC;
 
 namespace SkinUI::x11 {
 
-class X11EventLoop;
 
 enum Modifier : unsigned { MOD_SHIFT = 1, MOD_CONTROL = 4, MOD_ALT = 8 };
 
@@ -88,6 +88,9 @@ public:
     void Invalidate();
     // Posts to this window's loop. Any thread. False when the window is gone.
     bool Post(std::uint32_t message, std::uintptr_t wparam = 0, std::intptr_t lparam = 0);
+    // Queues `task` to run on this window's thread while the window lives. Any thread.
+    // False when the window or its loop is gone; a task that never runs is destroyed unrun.
+    bool PostTask(WindowTask task);
     // Copies premultiplied ARGB32 pixels (cairo's image format) onto the window.
     void Present(const std::uint8_t* pixels, int width, int height, int stride);
     // Copies only the part x, y, w, h of such a buffer to the same place on the window.
@@ -130,7 +133,7 @@ protected:
     virtual void OnTimer(std::uint32_t /*id*/) {}
     // The window manager's close button or Alt+F4 through the window manager.
     virtual void OnCloseRequest() { DestroyWindow(); }
-    // After the native window is gone; the object may delete itself here.
+    // After the native window is gone; the object stays whole (its owner destroys it).
     virtual void OnDestroyed() {}
 
 private:
