@@ -317,9 +317,11 @@ VerifyResult CInstallPipeline::Verify(InstallAttempt& attempt) {
     // now, and the install refuses a file that is not the same.
     platform::MakeReadOnly(installerPath);
     attempt.checkedIdentity = platform::IdentityOf(installerPath);
+    // Only a match passes: the check answers a file it could not read with an error code,
+    // which is no digest at all.
     const bool md5Passed = config.loadSource == CONFIG_SOURCE_SKIN ||
                            CDownLoadImpl::checkMD5(installerPath, config.Md5, config.Md5_extra,
-                                                   config.Software_version) != 0;
+                                                   config.Software_version) == 1;
     const bool signaturePassed =
         attempt.checkedIdentity.has_value() && FuntionImpl::VerifyEmbeddedSignature(installerPath);
     if (!md5Passed || !signaturePassed) {

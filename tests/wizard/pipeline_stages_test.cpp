@@ -62,10 +62,10 @@ TEST_F(PipelineStageTest, VerifyTellsEachVerdictAndReportsEveryFailedCheck) {
         {"skin configuration, wrong checksum", false, false, CONFIG_SOURCE_SKIN, true, VerifyResult::Passed, nullptr},
         {"skin configuration, tampered", true, false, CONFIG_SOURCE_SKIN, true, VerifyResult::SignatureRefused,
          "Hash_Check_Fail_Cfg2"},
-        // The checksum check answers a file it cannot open with its error code, which the
-        // pipeline takes for a pass; the signature check is what refuses it.
+        // A file that cannot be read has no digest to match: both checks fail, and the
+        // report says so.
         {"no file", false, true, CONFIG_SOURCE_SERVICE, false, VerifyResult::SignatureRefused,
-         "Hash_Check_Fail_Cfg1"},
+         "MD5_Hash_Check_Fail_Cfg1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
