@@ -160,7 +160,7 @@ int CDownloadTaskManager::saveTaskInfo() {
     for (const auto& task : m_tasks) {
         TaskFile::Task& saved = file.Tasks.emplace_back();
         saved.StartPos = task->StartPos;
-        saved.EndPos = task->EndPos;
+        saved.EndPos = task->EndPos.load();
         saved.DownloadedPos = task->DownloadedPos.load();
         saved.RemotePath = task->RemotePath;
         saved.LocalPath = task->LocalPath;
@@ -199,7 +199,7 @@ int CDownloadTaskManager::readTaskInfo() {
     for (TaskFile::Task& saved : file.Tasks) {
         auto task = std::make_unique<DownloadTask>();
         task->StartPos = saved.StartPos;
-        task->EndPos = saved.EndPos;
+        task->EndPos.store(saved.EndPos);
         task->DownloadedPos.store(saved.DownloadedPos);
         task->RemotePath = std::move(saved.RemotePath);
         task->LocalPath = std::move(saved.LocalPath);
@@ -223,21 +223,31 @@ int CDownloadTaskManager::checkTaskInfo() {
         probed = getContentLength(code);
     }
     if (probed != m_contentLength) return 2;
+    // The generated tasks are numbered in file order, one per MiB; the pieces split off
+    // running tasks carry the numbers after them and may start anywhere. Every number
+    // from 1 to the count appears once, and the ranges chain from 0 to the size.
+    const std::int64_t generated = std::max<std::int64_t>(1, m_contentLength / DownloadTask::kSize);
+    if (static_cast<std::int64_t>(m_tasks.size()) != m_tasksCount || m_tasksCount < generated) return 3;
+    std::vector<bool> seen(m_tasks.size() + 1, false);
     std::int64_t expectedStart = 0;
     for (const auto& task : m_tasks) {
-        if (task->StartPos != (static_cast<std::int64_t>(task->TaskId) - 1) * DownloadTask::kSize ||
+        const std::int32_t id = task->TaskId;
+        if (id < 1 || id > m_tasksCount || seen[static_cast<std::size_t>(id)]) return 3;
+        seen[static_cast<std::size_t>(id)] = true;
+        if ((id <= generated && task->StartPos != (static_cast<std::int64_t>(id) - 1) * DownloadTask::kSize) ||
             task->StartPos != expectedStart) {
             return 3;
         }
         // Positions outside the task's own range would make the workers write over other
         // ranges, and a "finished" task short of its end would leave a hole for good.
+        const std::int64_t end = task->EndPos.load();
         const std::int64_t downloaded = task->DownloadedPos.load();
         const std::int32_t status = task->TaskStatus.load();
-        if (task->EndPos < task->StartPos || downloaded < task->StartPos || downloaded > task->EndPos ||
-            status < TASK_WAITING || status > TASK_RUNNING || (status == TASK_FINISHED && downloaded != task->EndPos)) {
+        if (end < task->StartPos || downloaded < task->StartPos || downloaded > end || status < TASK_WAITING ||
+            status > TASK_RUNNING || (status == TASK_FINISHED && downloaded != end)) {
             return 3;
         }
-        expectedStart = task->EndPos + 1;
+        expectedStart = end + 1;
     }
     if (expectedStart != m_contentLength + 1) return 3;
     // A task file of another download (or one edited to point elsewhere) must not decide
@@ -266,9 +276,10 @@ std::int64_t CDownloadTaskManager::impliedFileSize() const {
     std::int64_t implied = 0;
     for (const auto& task : m_tasks) {
         const std::int64_t downloaded = task->DownloadedPos.load();
+        const std::int64_t last = task->EndPos.load();
         std::int64_t end = 0;
-        if (downloaded == task->EndPos) {
-            end = std::min(task->EndPos + 1, m_contentLength);  // the last task's EndPos is the size
+        if (downloaded == last) {
+            end = std::min(last + 1, m_contentLength);  // the last task's EndPos is the size
         } else if (downloaded > task->StartPos) {
             end = downloaded;
         }

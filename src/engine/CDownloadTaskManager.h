@@ -7,7 +7,8 @@
 // back: it counts the requests of one run.
 //
 // Threads: used by the driver thread, and by the caller before the driver starts;
-// contentLength() and tasksCount() do not change once loadDownloadTask has returned.
+// contentLength() does not change once loadDownloadTask has returned; tasksCount() grows
+// when the driver splits a running task.
 
 #include <cstdint>
 #include <string>
@@ -24,6 +25,8 @@ public:
     // Bounds on what a server or a task file can make us allocate.
     static constexpr std::int64_t kMaxContentLength = std::int64_t{64} << 30;  // 65536 tasks
     static constexpr std::int64_t kMaxTaskFileBytes = std::int64_t{64} << 20;
+    // The most tasks a task file may hold: the generated ones and the pieces split off them.
+    static constexpr std::int32_t kMaxTasks = TaskFile::kMaxTasks;
 
     CDownloadTaskManager(std::string remoteUrl, std::string localPath, std::string taskFilePath,
                          IEventReporter& reporter = DefaultEventReporter());
