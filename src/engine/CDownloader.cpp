@@ -174,14 +174,21 @@ int CDownloader::downloaderThread() {
 }
 
 void CDownloader::dispatchWaiting() {
-    // Shares count the workers already busy: they come back for more.
-    const std::size_t busyBefore = m_threadManager.busyCount();
+    if (!m_taskManager.hasWaitingTask() || !m_threadManager.hasIdleThread()) return;
+    // Each idle worker takes its share of all that is left, what runs included, so that
+    // the workers end together: a worker back early does not take what another worker,
+    // back a moment later, would have fetched alongside it.
+    const std::int64_t fileLast = m_taskManager.contentLength() - 1;
+    std::int64_t left = m_taskManager.waitingBytes();
+    for (const CDownloadThread* worker : m_threadManager.workers()) {
+        const CDownloadThread::Transfer t = worker->transfer();
+        if (t.busy) left += std::max<std::int64_t>(0, std::min(t.stop, fileLast) - t.nextByte + 1);
+    }
+    const std::int64_t share = left / static_cast<std::int64_t>(std::max<std::size_t>(1, m_threadManager.workers().size()));
+    const auto shareTasks = static_cast<std::size_t>((share + DownloadTask::kSize / 2) / DownloadTask::kSize);
     while (m_taskManager.hasWaitingTask() && m_threadManager.hasIdleThread()) {
         const CDownloadThread* worker = m_threadManager.nextIdleWorker();
-        const std::size_t workers = m_threadManager.idleCount() + busyBefore;
-        const std::size_t waiting = m_taskManager.waitingTasks().size();
-        const std::size_t share = (waiting + workers - 1) / workers;
-        const std::size_t length = std::max<std::size_t>(1, std::min(share, runLength(*worker)));
+        const std::size_t length = std::max<std::size_t>(1, std::min(shareTasks, runLength(*worker)));
         std::vector<DownloadTask*> run = m_taskManager.getRun(length);
         if (run.empty()) break;
         m_threadManager.dispatchRun(std::move(run));

@@ -111,6 +111,12 @@ int CTaskManager::addTask(std::unique_ptr<DownloadTask> task) {
     return 1;
 }
 
+std::int64_t CTaskManager::waitingBytes() const {
+    std::int64_t bytes = 0;
+    for (const DownloadTask* task : m_waiting) bytes += task->EndPos.load() - task->DownloadedPos.load();
+    return bytes;
+}
+
 bool CTaskManager::hasUnfinishedTask() const {
     if (!m_waiting.empty()) return true;
     return std::any_of(m_dispatched.begin(), m_dispatched.end(),

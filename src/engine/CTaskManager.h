@@ -39,6 +39,8 @@ public:
     int addTask(std::unique_ptr<DownloadTask> task);
 
     bool hasWaitingTask() const { return !m_waiting.empty(); }
+    // Bytes the waiting tasks still have to fetch.
+    std::int64_t waitingBytes() const;
     // Waiting work, or a dispatched task not yet finished.
     bool hasUnfinishedTask() const;
     bool allTasksFinished() const;
