@@ -1,5 +1,6 @@
 #include "src/engine/CRemotePathSelector.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
@@ -13,6 +14,9 @@ namespace {
 constexpr const char* kUninstallRoot = "SoftWare\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr const char* kPageMarker = "data-dl-url='";
 constexpr int kMaxStoredCount = 10;  // stored as ':'; larger counts only come from hand edits
+constexpr const char* kKeptName = "temp.kept";
+
+using Spans = std::vector<std::pair<std::int64_t, std::int64_t>>;
 
 void RemoveQuietly(const std::string& path) {
     std::error_code ignored;
@@ -20,6 +24,40 @@ void RemoveQuietly(const std::string& path) {
 }
 
 bool IsHttpUrl(const std::string& url) { return url.rfind("http://", 0) == 0 || url.rfind("https://", 0) == 0; }
+
+// The bytes a stopped download has in its file, as sorted, merged [start, end) spans: each
+// task's range up to its DownloadedPos, which a worker moves only past bytes that reached
+// the file. A position outside its task's range is not believed at all.
+Spans WrittenSpans(const CDownloadTaskManager& tasks) {
+    const std::int64_t size = tasks.contentLength();
+    Spans spans;
+    for (const auto& task : tasks.allTasks()) {
+        const std::int64_t pos = task->DownloadedPos.load();
+        if (task->StartPos < 0 || pos < task->StartPos || pos > task->EndPos) continue;
+        // DownloadedPos == EndPos marks a finished task; the last task's EndPos is the size.
+        const std::int64_t end = pos == task->EndPos ? std::min(task->EndPos + 1, size) : pos;
+        if (end > task->StartPos) spans.emplace_back(task->StartPos, end);
+    }
+    std::sort(spans.begin(), spans.end());
+    Spans merged;
+    for (const auto& span : spans) {
+        if (!merged.empty() && span.first <= merged.back().second) {
+            merged.back().second = std::max(merged.back().second, span.second);
+        } else {
+            merged.push_back(span);
+        }
+    }
+    return merged;
+}
+
+// One past the last byte held without a gap from `start` on, at most `end`; `start` when
+// the byte at `start` is not held.
+std::int64_t HeldFrom(const Spans& spans, std::int64_t start, std::int64_t end) {
+    for (const auto& span : spans) {
+        if (span.first <= start && start < span.second) return std::min(span.second, end);
+    }
+    return start;
+}
 
 }  // namespace
 
@@ -32,6 +70,13 @@ CRemotePathSelector::CRemotePathSelector(std::string softwareName, platform::Reg
       m_reporter(reporter),
       m_workingDirectory(std::move(workingDirectory)),
       m_settings(settings) {}
+
+CRemotePathSelector::~CRemotePathSelector() { DiscardKept(); }
+
+void CRemotePathSelector::DiscardKept() {
+    if (m_kept) RemoveQuietly(m_kept->dataPath);
+    m_kept.reset();
+}
 
 std::string CRemotePathSelector::resolvePageDownloadUrl(const std::string& pageUrl) const {
     if (pageUrl.empty()) return {};
@@ -57,8 +102,10 @@ std::string CRemotePathSelector::resolvePageDownloadUrl(const std::string& pageU
 }
 
 std::string CRemotePathSelector::checkRemotePath(std::vector<std::string> remotePaths, int mode) {
+    DiscardKept();
     const bool forbid = isForbidCDN();
     LOG(INFO) << " isForbidCDN: " << (forbid ? 1 : 0);
+    bool leftoverRemoved = false;
     int bestIndex = -1;
     std::int64_t bestCount = 0;
     int index = 0;
@@ -75,6 +122,11 @@ std::string CRemotePathSelector::checkRemotePath(std::vector<std::string> remote
         }
         const std::string directory = m_workingDirectory ? m_workingDirectory() : std::string();
         if (directory.empty()) return {};
+        if (!leftoverRemoved) {
+            // Bytes a run that ended before its download kept: nothing says where they came from.
+            RemoveQuietly(directory + kKeptName);
+            leftoverRemoved = true;
+        }
         if (cdn && forbid) {
             ++index;
             continue;
@@ -99,15 +151,33 @@ std::string CRemotePathSelector::checkRemotePath(std::vector<std::string> remote
         }
         const std::int64_t downloaded = downloader->downloadInfo().downloaded;
         LOG(INFO) << " UrlDownloaded " << index << " " << downloaded;
-        if (downloaded > bestCount) {
+        const bool best = downloaded > bestCount;
+        if (best) {
             bestCount = downloaded;
             bestIndex = index;
         }
         downloader->stopDownload();
         downloader->waitForDriver();
+        // The workers have ended: what the tasks count as written is in the file.
+        KeptBytes kept;
+        if (best) {
+            kept.location = url;
+            kept.remoteUrl = downloader->taskManager().remoteUrl();
+            kept.contentLength = downloader->taskManager().contentLength();
+            kept.elapsedMs = downloader->downloadInfo().elapsed;
+            kept.spans = WrittenSpans(downloader->taskManager());
+            kept.dataPath = directory + kKeptName;
+        }
         downloader.reset();  // closes the data file
-        RemoveQuietly(dataFile);
         RemoveQuietly(taskFile);
+        if (best) {
+            // The earlier best is beaten: only the leader's bytes are kept.
+            DiscardKept();
+            std::error_code ec;
+            if (!kept.spans.empty()) std::filesystem::rename(dataFile, kept.dataPath, ec);
+            if (!kept.spans.empty() && !ec) m_kept = std::move(kept);
+        }
+        RemoveQuietly(dataFile);
         ShowProgress((index + 1) * 10.0 / count);
         ++index;
     }
@@ -119,6 +189,75 @@ std::string CRemotePathSelector::checkRemotePath(std::vector<std::string> remote
     m_reporter.ReportEvent("DownloaderInfo", "UrlUsed", std::string(1, static_cast<char>('1' + bestIndex)), false);
     LOG(INFO) << " UrlUsed: " << remotePaths[static_cast<std::size_t>(bestIndex)];
     return remotePaths[static_cast<std::size_t>(bestIndex)];
+}
+
+std::int64_t CRemotePathSelector::adoptSpeedTestBytes(const std::string& location, const std::string& localPath,
+                                                      const std::string& taskFilePath) {
+    if (!m_kept) return 0;
+    KeptBytes kept = std::move(*m_kept);
+    m_kept.reset();
+    // Whatever is not handed over goes.
+    struct Discard {
+        std::string path;
+        ~Discard() {
+            if (!path.empty()) RemoveQuietly(path);
+        }
+    } discard{kept.dataPath};
+
+    // A loser's bytes, or the winner's for a download from elsewhere, are never used.
+    if (kept.location != location) return 0;
+    std::error_code ec;
+    // A file already there (one its verification record vouches for) is not replaced.
+    if (std::filesystem::symlink_status(localPath, ec).type() != std::filesystem::file_type::not_found) return 0;
+    const auto keptStatus = std::filesystem::symlink_status(kept.dataPath, ec);
+    const auto keptSize = ec ? 0 : std::filesystem::file_size(kept.dataPath, ec);
+    if (ec || keptStatus.type() != std::filesystem::file_type::regular ||
+        static_cast<std::int64_t>(keptSize) < kept.spans.back().second) {
+        LOG(INFO) << " [Error]: the speed test's bytes are not all in " << kept.dataPath;
+        return 0;
+    }
+
+    // Tasks as a new download would have them, from a size probe of now: the bytes count
+    // only when the location still leads to the same URL and a file of the same size.
+    CDownloadTaskManager tasks(location, localPath, taskFilePath, m_reporter);
+    if (tasks.generateDownloadTask(false, std::string()) != ERRORCODE_OK) return 0;
+    const std::int64_t size = tasks.contentLength();
+    if (size != kept.contentLength || tasks.remoteUrl() != kept.remoteUrl) {
+        LOG(INFO) << " [Error]: " << location << " now leads to " << tasks.remoteUrl() << " (" << size
+                  << " bytes), its speed test to " << kept.remoteUrl << " (" << kept.contentLength
+                  << " bytes): the speed test's bytes are not used";
+        return 0;
+    }
+    std::int64_t adopted = 0;
+    for (const auto& task : tasks.allTasks()) {
+        const std::int64_t end = std::min(task->EndPos + 1, size);  // one past the task's last byte
+        const std::int64_t held = HeldFrom(kept.spans, task->StartPos, end);
+        if (held >= end) {
+            task->DownloadedPos.store(task->EndPos);
+            task->TaskStatus.store(TASK_FINISHED);
+            adopted += end - task->StartPos;
+        } else {
+            // DownloadedPos == EndPos reads as finished: a task one byte short of its end
+            // fetches that byte again.
+            const std::int64_t pos = std::min(held, task->EndPos - 1);
+            if (pos > task->StartPos) {
+                task->DownloadedPos.store(pos);
+                adopted += pos - task->StartPos;
+            }
+        }
+    }
+    if (adopted == 0) return 0;
+    std::filesystem::rename(kept.dataPath, localPath, ec);
+    if (ec) {
+        LOG(INFO) << " [Error]: cannot move the speed test's bytes to " << localPath << ": " << ec.message();
+        return 0;
+    }
+    discard.path.clear();
+    // The bytes took the speed test's time: the download's average speed counts both.
+    tasks.addDownloadTime(kept.elapsedMs);
+    tasks.saveTaskInfo();
+    LOG(INFO) << " Speed test bytes kept for the download: " << adopted << " of " << size;
+    return adopted;
 }
 
 void CRemotePathSelector::ShowProgress(double percent) {

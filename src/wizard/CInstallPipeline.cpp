@@ -233,7 +233,8 @@ int CInstallPipeline::InstallThreadFunc() {
         RemoveQuietly(downloadDirectory + InstallerFileName(config) + ".xml");
     }
 
-    // 7. Download.
+    // 7. Download, starting from what the chosen location's speed test fetched.
+    selector.adoptSpeedTestBytes(location, installerPath, taskPath);
     bool cdn = CDownLoadImpl::IsCdnUrl(location);
     Report("Download", "3.Downloading...", retryLabel);
     CDownLoadImpl downloader(this, m_reporter, m_options.networkAlive, m_options.download);

@@ -39,6 +39,13 @@ protected:
         return CRemotePathSelector(std::move(name), registry_, &progress_, reporter_,
                                    [this] { return workingDirectory_; }, settings);
     }
+    std::vector<std::string> WorkFiles() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.path() / "work")) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
     std::vector<enginetest::RecordedEvent> UrlUsedEvents() const {
         std::vector<enginetest::RecordedEvent> found;
         for (const auto& e : reporter_.events()) {
@@ -124,8 +131,9 @@ TEST_F(RemotePathTest, SpeedTestOfTwoEqualLocationsChoosesTheFirst) {
     // Each location fills its share of the first tenth of the bar.
     const std::vector<double> expected = {1.25, 2.5, 3.75, 5.0, 5.0, 6.25, 7.5, 8.75, 10.0, 10.0};
     EXPECT_EQ(progress_.selection(), expected);
-    // The working files are gone, and the size probes carried the speed-test label.
-    EXPECT_TRUE(std::filesystem::is_empty(dir_.path() / "work"));
+    // Of the working files only the winner's bytes stay, for the download, and the size
+    // probes carried the speed-test label.
+    EXPECT_EQ(WorkFiles(), std::vector<std::string>{"temp.kept"});
     bool probeLabelled = false;
     for (const auto& e : reporter_.events()) probeLabelled |= e.action == "TestSpeedService";
     EXPECT_TRUE(probeLabelled);
@@ -154,7 +162,7 @@ TEST_F(RemotePathTest, LocationFailingItsSizeProbeIsSkipped) {
     EXPECT_EQ(UrlUsedEvents()[0].label, "2");
     EXPECT_FALSE(log.hasPrefix(" UrlDownloaded 0 "));
     EXPECT_TRUE(log.hasPrefix(" UrlDownloaded 1 "));
-    EXPECT_TRUE(std::filesystem::is_empty(dir_.path() / "work"));
+    EXPECT_EQ(WorkFiles(), std::vector<std::string>{"temp.kept"});
 }
 
 TEST_F(RemotePathTest, ForbiddenCdnLocationsAreSkippedButCounted) {

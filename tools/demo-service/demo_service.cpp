@@ -3,7 +3,10 @@
 // locations (one named like a content-delivery host). Runs until SIGINT or SIGTERM.
 //
 //   qv-demo-service --installer PATH --env-file FILE [--funnel-file FILE] [--tamper]
+//                   [--download-url URL] [--extra-download-url URL]
 //
+// --download-url and --extra-download-url make the configuration name other locations of
+// the installer than this server's own (a benchmark puts a shaped link in front of them).
 // The env file gets "export NAME='value'" lines pointing Setup at the service; it is
 // written once everything listens, so its appearance means "ready". The funnel file is
 // rewritten every second with the analytics hits received ("category / action / label").
@@ -21,7 +24,9 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: qv-demo-service --installer PATH --env-file FILE [--funnel-file FILE] [--tamper]\n");
+    std::fprintf(stderr,
+                 "usage: qv-demo-service --installer PATH --env-file FILE [--funnel-file FILE] [--tamper]\n"
+                 "                       [--download-url URL] [--extra-download-url URL]\n");
     return 2;
 }
 
@@ -42,10 +47,30 @@ bool WriteLines(const std::string& path, const std::vector<std::string>& lines, 
     return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
+// The text of the first <name> element of a reply replaced by `value` (escaped).
+void SetElement(std::string& reply, const std::string& name, const std::string& value) {
+    const std::string open = "<" + name + ">", close = "</" + name + ">";
+    const std::size_t start = reply.find(open);
+    if (start == std::string::npos) return;
+    const std::size_t from = start + open.size();
+    const std::size_t end = reply.find(close, from);
+    if (end == std::string::npos) return;
+    std::string escaped;
+    for (char c : value) {
+        switch (c) {
+            case '&': escaped += "&amp;"; break;
+            case '<': escaped += "&lt;"; break;
+            case '>': escaped += "&gt;"; break;
+            default: escaped += c;
+        }
+    }
+    reply.replace(from, end - from, escaped);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string installer, envFile, funnelFile;
+    std::string installer, envFile, funnelFile, downloadUrl, extraDownloadUrl;
     bool tamper = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -53,6 +78,8 @@ int main(int argc, char** argv) {
         else if (arg == "--env-file" && i + 1 < argc) envFile = argv[++i];
         else if (arg == "--funnel-file" && i + 1 < argc) funnelFile = argv[++i];
         else if (arg == "--tamper") tamper = true;
+        else if (arg == "--download-url" && i + 1 < argc) downloadUrl = argv[++i];
+        else if (arg == "--extra-download-url" && i + 1 < argc) extraDownloadUrl = argv[++i];
         else return Usage();
     }
     if (installer.empty() || envFile.empty()) return Usage();
@@ -67,6 +94,12 @@ int main(int argc, char** argv) {
             std::string bytes = demo.installerBytes();
             bytes[bytes.size() / 2] ^= 0x01;
             demo.ServeInstaller(bytes);
+        }
+        if (!downloadUrl.empty() || !extraDownloadUrl.empty()) {
+            std::string reply = demo.ConfigurationReply();
+            if (!downloadUrl.empty()) SetElement(reply, "Download_url", downloadUrl);
+            if (!extraDownloadUrl.empty()) SetElement(reply, "Extra_download_url", extraDownloadUrl);
+            demo.service().SetReply(qvtest::FakeMakerService::Endpoint::QueryDownloader, reply, "application/xml");
         }
         if (!WriteLines(envFile, demo.EnvironmentLines(), true)) {
             std::fprintf(stderr, "qv-demo-service: cannot write %s\n", envFile.c_str());
