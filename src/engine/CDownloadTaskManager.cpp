@@ -1,7 +1,5 @@
 #include "src/engine/CDownloadTaskManager.h"
 
-#include <tinyxml2.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "src/engine/CLibcurlTool.h"
+#include "src/engine/TaskFile.h"
 #include "platform/ProcessLogger.h"
 #include "platform/FileStreams.h"
 
@@ -29,24 +28,6 @@ std::int64_t ReadNumber(const std::string& text, std::size_t pos) {
         value = value * 10 + digit;
     }
     return value;
-}
-
-void AddChild(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, const char* name, std::int64_t value) {
-    tinyxml2::XMLElement* child = doc.NewElement(name);
-    child->SetText(value);
-    parent->InsertEndChild(child);
-}
-
-void AddChild(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, const char* name, std::int32_t value) {
-    tinyxml2::XMLElement* child = doc.NewElement(name);
-    child->SetText(value);
-    parent->InsertEndChild(child);
-}
-
-void AddChild(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, const char* name, const std::string& value) {
-    tinyxml2::XMLElement* child = doc.NewElement(name);
-    child->SetText(value.c_str());
-    parent->InsertEndChild(child);
 }
 
 }  // namespace
@@ -159,7 +140,8 @@ errorcode CDownloadTaskManager::generateDownloadTask(bool /*flag*/, const std::s
 errorcode CDownloadTaskManager::loadDownloadTask(bool flag, const std::string& label) {
     if (platform::RegularFileExists(m_taskFilePath)) {
         readTaskInfo();
-        if (checkTaskInfo() == 1) {
+        // A file that cannot be read needs no size probe to be found wanting.
+        if (m_readError.empty() && checkTaskInfo() == 1) {
             LOG(INFO) << " Load tasks from file success!";
             return ERRORCODE_OK;
         }
@@ -170,86 +152,62 @@ errorcode CDownloadTaskManager::loadDownloadTask(bool flag, const std::string& l
 }
 
 int CDownloadTaskManager::saveTaskInfo() {
-    tinyxml2::XMLDocument doc;
-    tinyxml2::XMLElement* root = doc.NewElement("TaskInfo");
-    doc.InsertFirstChild(root);
-    AddChild(doc, root, "TasksCount", m_tasksCount);
-    AddChild(doc, root, "ContentLength", m_contentLength);
-    AddChild(doc, root, "DownloadTime", m_downloadTime);
+    TaskFile file;
+    file.TasksCount = m_tasksCount;
+    file.ContentLength = m_contentLength;
+    file.DownloadTime = m_downloadTime;
+    file.Tasks.reserve(m_tasks.size());
     for (const auto& task : m_tasks) {
-        tinyxml2::XMLElement* element = doc.NewElement("Task");
-        AddChild(doc, element, "StartPos", task->StartPos);
-        AddChild(doc, element, "EndPos", task->EndPos);
-        AddChild(doc, element, "DownloadedPos", task->DownloadedPos.load());
-        AddChild(doc, element, "RemotePath", task->RemotePath);
-        AddChild(doc, element, "LocalPath", task->LocalPath);
-        AddChild(doc, element, "TaskStatus", task->TaskStatus.load());
-        AddChild(doc, element, "TaskId", task->TaskId);
-        AddChild(doc, element, "RequestTimes", task->RequestTimes.load());
-        root->InsertEndChild(element);
+        TaskFile::Task& saved = file.Tasks.emplace_back();
+        saved.StartPos = task->StartPos;
+        saved.EndPos = task->EndPos.load();
+        saved.DownloadedPos = task->DownloadedPos.load();
+        saved.RemotePath = task->RemotePath;
+        saved.LocalPath = task->LocalPath;
+        saved.TaskStatus = task->TaskStatus.load();
+        saved.TaskId = task->TaskId;
+        saved.RequestTimes = task->RequestTimes.load();
     }
-    tinyxml2::XMLPrinter printer;
-    doc.Print(&printer);
     // Replaced as a whole: a crash mid-save leaves the previous file, never a torn one.
-    if (!platform::ReplaceFileAtomically(m_taskFilePath, std::string(printer.CStr(), printer.CStrSize() - 1))) {
+    if (!platform::ReplaceFileAtomically(m_taskFilePath, file.print())) {
         LOG(INFO) << " [Error]: cannot write the task file " << m_taskFilePath;
     }
     return 1;
 }
 
 int CDownloadTaskManager::readTaskInfo() {
+    m_readError.clear();
     bool tooLarge = false;
     const auto text = platform::ReadFilePrefix(m_taskFilePath, static_cast<std::size_t>(kMaxTaskFileBytes), &tooLarge);
-    if (!text || tooLarge) {
-        if (tooLarge) LOG(INFO) << " [Error]: task file too large: more than " << kMaxTaskFileBytes << " bytes";
+    if (!text) {
+        m_readError = "cannot read the task file";
         return 1;
     }
-    tinyxml2::XMLDocument doc;
-    if (doc.Parse(text->data(), text->size()) != tinyxml2::XML_SUCCESS) return 1;
-    const tinyxml2::XMLElement* root = doc.FirstChildElement();
-    if (root == nullptr) return 1;
-    const std::size_t maxTasks = static_cast<std::size_t>(kMaxContentLength / DownloadTask::kSize);
-    for (const tinyxml2::XMLElement* child = root->FirstChildElement(); child != nullptr;
-         child = child->NextSiblingElement()) {
-        const std::string name = child->Name();
-        if (name == "TasksCount") {
-            child->QueryIntText(&m_tasksCount);
-        } else if (name == "ContentLength") {
-            child->QueryInt64Text(&m_contentLength);
-        } else if (name == "DownloadTime") {
-            child->QueryInt64Text(&m_downloadTime);
-        } else if (name == "Task") {
-            if (m_tasks.size() >= maxTasks) {
-                // No download we accept has this many tasks: treat the file as unusable.
-                LOG(INFO) << " [Error]: task file holds more than " << maxTasks << " tasks";
-                resetTasks();
-                return 1;
-            }
-            auto task = std::make_unique<DownloadTask>();
-            for (const tinyxml2::XMLElement* field = child->FirstChildElement(); field != nullptr;
-                 field = field->NextSiblingElement()) {
-                const std::string fieldName = field->Name();
-                std::int64_t wide = 0;
-                int narrow = 0;
-                if (fieldName == "StartPos") {
-                    field->QueryInt64Text(&task->StartPos);
-                } else if (fieldName == "EndPos") {
-                    field->QueryInt64Text(&task->EndPos);
-                } else if (fieldName == "DownloadedPos") {
-                    if (field->QueryInt64Text(&wide) == tinyxml2::XML_SUCCESS) task->DownloadedPos.store(wide);
-                } else if (fieldName == "RemotePath") {
-                    if (field->GetText() != nullptr) task->RemotePath = field->GetText();
-                } else if (fieldName == "LocalPath") {
-                    if (field->GetText() != nullptr) task->LocalPath = field->GetText();
-                } else if (fieldName == "TaskStatus") {
-                    if (field->QueryIntText(&narrow) == tinyxml2::XML_SUCCESS) task->TaskStatus.store(narrow);
-                } else if (fieldName == "TaskId") {
-                    field->QueryIntText(&task->TaskId);
-                }
-            }
-            task->RequestTimes.store(0);
-            addTask(std::move(task));
-        }
+    if (tooLarge) {
+        LOG(INFO) << " [Error]: task file too large: more than " << kMaxTaskFileBytes << " bytes";
+        m_readError = "task file too large";
+        return 1;
+    }
+    TaskFile file;
+    if (!TaskFile::parse(*text, file, m_readError)) {
+        LOG(INFO) << " [Error]: task file " << m_taskFilePath << ": " << m_readError;
+        return 1;
+    }
+    m_tasksCount = file.TasksCount;
+    m_contentLength = file.ContentLength;
+    m_downloadTime = file.DownloadTime;
+    for (TaskFile::Task& saved : file.Tasks) {
+        auto task = std::make_unique<DownloadTask>();
+        task->StartPos = saved.StartPos;
+        task->EndPos.store(saved.EndPos);
+        task->DownloadedPos.store(saved.DownloadedPos);
+        task->RemotePath = std::move(saved.RemotePath);
+        task->LocalPath = std::move(saved.LocalPath);
+        task->TaskStatus.store(saved.TaskStatus);
+        task->TaskId = saved.TaskId;
+        // Counts the requests of one run: not carried over.
+        task->RequestTimes.store(0);
+        addTask(std::move(task));
     }
     return 1;
 }
@@ -265,21 +223,31 @@ int CDownloadTaskManager::checkTaskInfo() {
         probed = getContentLength(code);
     }
     if (probed != m_contentLength) return 2;
+    // The generated tasks are numbered in file order, one per MiB; the pieces split off
+    // running tasks carry the numbers after them and may start anywhere. Every number
+    // from 1 to the count appears once, and the ranges chain from 0 to the size.
+    const std::int64_t generated = std::max<std::int64_t>(1, m_contentLength / DownloadTask::kSize);
+    if (static_cast<std::int64_t>(m_tasks.size()) != m_tasksCount || m_tasksCount < generated) return 3;
+    std::vector<bool> seen(m_tasks.size() + 1, false);
     std::int64_t expectedStart = 0;
     for (const auto& task : m_tasks) {
-        if (task->StartPos != (static_cast<std::int64_t>(task->TaskId) - 1) * DownloadTask::kSize ||
+        const std::int32_t id = task->TaskId;
+        if (id < 1 || id > m_tasksCount || seen[static_cast<std::size_t>(id)]) return 3;
+        seen[static_cast<std::size_t>(id)] = true;
+        if ((id <= generated && task->StartPos != (static_cast<std::int64_t>(id) - 1) * DownloadTask::kSize) ||
             task->StartPos != expectedStart) {
             return 3;
         }
         // Positions outside the task's own range would make the workers write over other
         // ranges, and a "finished" task short of its end would leave a hole for good.
+        const std::int64_t end = task->EndPos.load();
         const std::int64_t downloaded = task->DownloadedPos.load();
         const std::int32_t status = task->TaskStatus.load();
-        if (task->EndPos < task->StartPos || downloaded < task->StartPos || downloaded > task->EndPos ||
-            status < TASK_WAITING || status > TASK_RUNNING || (status == TASK_FINISHED && downloaded != task->EndPos)) {
+        if (end < task->StartPos || downloaded < task->StartPos || downloaded > end || status < TASK_WAITING ||
+            status > TASK_RUNNING || (status == TASK_FINISHED && downloaded != end)) {
             return 3;
         }
-        expectedStart = task->EndPos + 1;
+        expectedStart = end + 1;
     }
     if (expectedStart != m_contentLength + 1) return 3;
     // A task file of another download (or one edited to point elsewhere) must not decide
@@ -308,9 +276,10 @@ std::int64_t CDownloadTaskManager::impliedFileSize() const {
     std::int64_t implied = 0;
     for (const auto& task : m_tasks) {
         const std::int64_t downloaded = task->DownloadedPos.load();
+        const std::int64_t last = task->EndPos.load();
         std::int64_t end = 0;
-        if (downloaded == task->EndPos) {
-            end = std::min(task->EndPos + 1, m_contentLength);  // the last task's EndPos is the size
+        if (downloaded == last) {
+            end = std::min(last + 1, m_contentLength);  // the last task's EndPos is the size
         } else if (downloaded > task->StartPos) {
             end = downloaded;
         }

@@ -3,26 +3,18 @@
 // the file into 1 MiB tasks, and keeps them in an XML task file beside the download so
 // that an interrupted download resumes where it stopped.
 //
-// Task file (the download's path + ".xml"), no declaration, four spaces per level:
-//   <TaskInfo>
-//       <TasksCount>N</TasksCount>          tasks generated (decimal)
-//       <ContentLength>bytes</ContentLength>  remote size
-//       <DownloadTime>ms</DownloadTime>     time spent downloading, summed across runs
-//       <Task>                              one per task, in order
-//           <StartPos/> <EndPos/> <DownloadedPos/>   64-bit offsets
-//           <RemotePath/> <LocalPath/>               text
-//           <TaskStatus/> <TaskId/> <RequestTimes/>  32-bit
-//       </Task>
-//   </TaskInfo>
-// RequestTimes is written but not read back: it counts the requests of one run.
+// The task file's format is TaskFile's (TaskFile.h). RequestTimes is written but not read
+// back: it counts the requests of one run.
 //
 // Threads: used by the driver thread, and by the caller before the driver starts;
-// contentLength() and tasksCount() do not change once loadDownloadTask has returned.
+// contentLength() does not change once loadDownloadTask has returned; tasksCount() grows
+// when the driver splits a running task.
 
 #include <cstdint>
 #include <string>
 
 #include "src/engine/CTaskManager.h"
+#include "src/engine/TaskFile.h"
 #include "src/engine/errorcode.h"
 #include "src/telemetry/IEventReporter.h"
 
@@ -33,6 +25,8 @@ public:
     // Bounds on what a server or a task file can make us allocate.
     static constexpr std::int64_t kMaxContentLength = std::int64_t{64} << 30;  // 65536 tasks
     static constexpr std::int64_t kMaxTaskFileBytes = std::int64_t{64} << 20;
+    // The most tasks a task file may hold: the generated ones and the pieces split off them.
+    static constexpr std::int32_t kMaxTasks = TaskFile::kMaxTasks;
 
     CDownloadTaskManager(std::string remoteUrl, std::string localPath, std::string taskFilePath,
                          IEventReporter& reporter = DefaultEventReporter());
@@ -47,7 +41,11 @@ public:
     // Resumes from the task file when it matches the remote file; else generates anew.
     errorcode loadDownloadTask(bool flag, const std::string& label);
     int saveTaskInfo();
+    // Adds the tasks of the task file. A file that cannot be read (missing, too large, not
+    // in the format) adds nothing and leaves readError() saying why.
     int readTaskInfo();
+    // Why the last readTaskInfo read nothing ("expected X, found Y"); empty after a read.
+    const std::string& readError() const { return m_readError; }
     // 1: matches the remote file; 2: the size differs; 3: the ranges are inconsistent;
     // 4: a task names another URL than the probe of the URL asked for; 5: the data file
     // is missing bytes the task file counts as written.
@@ -72,5 +70,6 @@ private:
     std::string m_localPath;
     std::int64_t m_contentLength = 0;
     std::int64_t m_downloadTime = 0;
+    std::string m_readError;
     IEventReporter& m_reporter;
 };

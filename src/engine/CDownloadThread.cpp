@@ -1,6 +1,16 @@
 #include "src/engine/CDownloadThread.h"
 
+#include <algorithm>
+
 #include "src/engine/DownloadTask.h"
+#include "platform/Clock.h"
+
+namespace {
+
+// A request shorter than this says little about its connection's rate.
+constexpr std::int64_t kRateSampleBytes = 64 * 1024;
+
+}  // namespace
 
 CDownloadThread::CDownloadThread(std::mutex& writeMutex, std::FILE* file, const RangeTimeouts& timeouts)
     : CThread(writeMutex), m_file(file), m_timeouts(timeouts) {}
@@ -11,11 +21,21 @@ CDownloadThread::~CDownloadThread() {
     join();
 }
 
+void CDownloadThread::setRun(std::vector<DownloadTask*> run) {
+    std::lock_guard<std::mutex> lock(writeMutex());
+    m_run = std::move(run);
+}
+
 int CDownloadThread::run() {
     DownloadTask* task = this->task();
     if (task == nullptr) return 1;
-    if (task->DownloadedPos.load() == task->EndPos) {
+    {
+        std::lock_guard<std::mutex> lock(writeMutex());
+        if (m_run.empty() || m_run.front() != task) m_run.assign(1, task);
+    }
+    if (m_run.size() == 1 && task->DownloadedPos.load() == task->EndPos.load()) {
         task->TaskStatus.store(TASK_FINISHED);
+        setRun({});
         return 1;
     }
     if (!m_tool) {
@@ -23,13 +43,76 @@ int CDownloadThread::run() {
         m_tool->init();
     }
     m_tool->setRangeTimeouts(m_timeouts);
-    m_request = RangeRequest{};
-    const std::int64_t before = task->DownloadedPos.load();
-    m_tool->httpDownloadContent(task->RemotePath, task->DownloadedPos.load(), task->EndPos, this);
-    const bool progressed = task->DownloadedPos.load() != before;
-    task->RequestTimes.fetch_add(1);
-    task->TaskStatus.store(TASK_REQUESTED);
+    {
+        std::lock_guard<std::mutex> lock(writeMutex());
+        m_request = RangeRequest{};
+    }
+    const std::int64_t start = task->DownloadedPos.load();
+    m_tool->httpDownloadContent(task->RemotePath, start, m_run.back()->EndPos.load(), this);
+    bool cut = false;
+    {
+        // The request is over: the driver cuts it no more, and its tasks go back.
+        std::lock_guard<std::mutex> lock(writeMutex());
+        cut = m_request.cut;
+        for (DownloadTask* done : m_run) {
+            // A task counts a request when the request was made for it or got to it.
+            if (done == task || done->StartPos < m_request.nextByte) done->RequestTimes.fetch_add(1);
+            done->TaskStatus.store(TASK_REQUESTED);
+        }
+        m_run.clear();
+    }
+    const Transfer figures = transfer();
+    if (figures.bytes >= kRateSampleBytes) {
+        // A burst within one tick counts as one millisecond.
+        const auto ms = std::max<std::int64_t>(1, static_cast<std::int64_t>(figures.lastByteMs - figures.firstByteMs));
+        m_lastRate.store(figures.bytes * 1000 / ms);
+    }
+    if (figures.firstByteMs != 0) {
+        m_lastLatencyMs.store(static_cast<std::int64_t>(figures.firstByteMs - figures.startMs));
+    }
+    m_busy.store(false);
     // The task is back with the driver; only this worker waits.
-    if (!progressed) pause(kPauseAfterNoProgressMs);
+    if (figures.bytes == 0 && !cut) pause(kPauseAfterNoProgressMs);
     return 1;
+}
+
+std::vector<DownloadTask*> CDownloadThread::cutRun(std::int64_t at) {
+    m_stop.store(std::min(m_stop.load(), at - 1));
+    m_cut.store(true);
+    const auto gone = std::find_if(m_run.begin(), m_run.end(), [at](const DownloadTask* t) { return t->StartPos >= at; });
+    std::vector<DownloadTask*> taken(gone, m_run.end());
+    m_run.erase(gone, m_run.end());
+    return taken;
+}
+
+CDownloadThread::Transfer CDownloadThread::transfer() const {
+    Transfer figures;
+    figures.busy = m_busy.load();
+    figures.nextByte = m_nextByte.load();
+    figures.stop = m_stop.load();
+    figures.bytes = m_bytes.load();
+    figures.startMs = m_startMs.load();
+    figures.firstByteMs = m_firstByteMs.load();
+    figures.lastByteMs = m_lastByteMs.load();
+    figures.lastRate = m_lastRate.load();
+    figures.lastLatencyMs = m_lastLatencyMs.load();
+    return figures;
+}
+
+void CDownloadThread::beginTransfer(std::int64_t lastByte) {
+    m_stop.store(lastByte);
+    m_cut.store(false);
+    m_nextByte.store(m_request.nextByte);
+    m_bytes.store(0);
+    m_firstByteMs.store(0);
+    m_startMs.store(platform::TickCount64());
+    m_busy.store(true);
+}
+
+void CDownloadThread::noteWritten(std::int64_t bytes) {
+    const std::uint64_t now = platform::TickCount64();
+    if (m_firstByteMs.load() == 0) m_firstByteMs.store(now);
+    m_lastByteMs.store(now);
+    m_bytes.fetch_add(bytes);
+    m_nextByte.store(m_request.nextByte);
 }

@@ -1,18 +1,29 @@
 #pragma once
-// A worker of a download: each assignment makes exactly one range request for the
-// remaining bytes of its task, written into the pool's shared file.
+// A worker of a download: each assignment makes exactly one range request, written into
+// the pool's shared file. The request asks for the remaining bytes of its task, or for a
+// run of adjacent tasks at once (so that a far server costs one round trip per run, not
+// per MiB); each task records its own progress as its bytes arrive.
+//
+// While the request runs, the driver may take the rest of it away (cutRun): the bytes
+// from a given offset on go to other workers, and this request stops where they begin.
 //
 // Threads: run() and the write callback it drives execute on this worker thread; the
 // file and the write mutex are shared with every other worker and owned by the pool.
+// setRun belongs to the driver while the worker is idle; cutRun and the run's tasks are
+// used under the write mutex; the figures of transfer() are atomics any thread may read.
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "src/engine/CLibcurlTool.h"
 #include "src/engine/CThread.h"
+
+struct DownloadTask;
 
 // What the write callback needs to know about the request in flight.
 struct RangeRequest {
@@ -26,6 +37,10 @@ struct RangeRequest {
     bool refused = false;       // the response is not the range asked for: write nothing
     bool complete = false;      // the byte at lastByte was written: the range is done
     int writeErrno = 0;         // errno of a write to the file that failed
+    std::int64_t nextByte = 0;  // file offset of the next byte of the body
+    std::size_t taskIndex = 0;  // the task of the run that nextByte belongs to
+    bool open = false;          // the transfer runs: its rest may be taken away
+    bool cut = false;           // it stopped because the rest was taken away, not by a fault
 };
 
 class CDownloadThread : public CThread {
@@ -34,6 +49,20 @@ public:
     // server ignoring Range) is followed by this pause, so that a dead server is asked
     // a few times a second rather than thousands.
     static constexpr int kPauseAfterNoProgressMs = 500;
+
+    // The figures of the request in flight (and of the one before), for the driver to
+    // judge which worker is slow. Times are platform::TickCount64 milliseconds; 0 = none.
+    struct Transfer {
+        bool busy = false;               // a request runs
+        std::int64_t nextByte = 0;       // where its bytes stand
+        std::int64_t stop = 0;           // the last byte it may still write
+        std::int64_t bytes = 0;          // written by it so far
+        std::uint64_t startMs = 0;       // when it was sent
+        std::uint64_t firstByteMs = 0;   // when its first byte was written
+        std::uint64_t lastByteMs = 0;    // when this worker last wrote a byte (any request)
+        std::int64_t lastRate = -1;      // bytes per second of the previous request; -1 unknown
+        std::int64_t lastLatencyMs = -1; // from sending it to its first byte; -1 unknown
+    };
 
     CDownloadThread(std::mutex& writeMutex, std::FILE* file, const RangeTimeouts& timeouts);
     ~CDownloadThread() override;
@@ -51,6 +80,36 @@ public:
         if (m_onWriteError) m_onWriteError(code);
     }
 
+    // Driver, before assigning the run's first task: the tasks of the next request
+    // (ascending and adjacent, all but the first untouched). Without one, the assigned
+    // task alone.
+    void setRun(std::vector<DownloadTask*> run);
+    // The tasks of the request (the assigned task alone when no run was set). Under the
+    // write mutex while a request runs.
+    const std::vector<DownloadTask*>& runTasks() const { return m_run; }
+
+    // Under the write mutex: whether the request still transfers, and where its bytes
+    // stand (its start before the first byte).
+    bool transferringLocked() const { return m_request.open; }
+    std::int64_t nextByteLocked() const { return m_request.nextByte; }
+    // Under the write mutex, while transferringLocked(): the request writes nothing from
+    // `at` on (at >= nextByteLocked()). Returns the tasks of the run that start at or
+    // after `at`, no longer this worker's; a task that `at` falls inside is the caller's
+    // to cut first.
+    std::vector<DownloadTask*> cutRun(std::int64_t at);
+
+    // Any thread: a snapshot of the figures.
+    Transfer transfer() const;
+
+    // Called by the range transfer, on this thread.
+    // Before sending: the last byte the request may write, and the time it is sent.
+    void beginTransfer(std::int64_t lastByte);
+    // Under the write mutex, each time bytes reached the file.
+    void noteWritten(std::int64_t bytes);
+    // The last byte the request may still write, and whether cutRun lowered it.
+    std::int64_t stop() const { return m_stop.load(); }
+    bool wasCut() const { return m_cut.load(); }
+
 private:
     std::FILE* m_file;  // not owned
     RangeTimeouts m_timeouts;
@@ -59,4 +118,16 @@ private:
     RangeRequest m_request;
     std::int64_t m_fileSize = 0;
     std::function<void(int)> m_onWriteError;
+    std::vector<DownloadTask*> m_run;
+
+    std::atomic<std::int64_t> m_stop{0};
+    std::atomic<bool> m_cut{false};
+    std::atomic<bool> m_busy{false};
+    std::atomic<std::int64_t> m_nextByte{0};
+    std::atomic<std::int64_t> m_bytes{0};
+    std::atomic<std::uint64_t> m_startMs{0};
+    std::atomic<std::uint64_t> m_firstByteMs{0};
+    std::atomic<std::uint64_t> m_lastByteMs{0};
+    std::atomic<std::int64_t> m_lastRate{-1};
+    std::atomic<std::int64_t> m_lastLatencyMs{-1};
 };

@@ -39,3 +39,16 @@ int CDownloadThreadManager::createThreads(int count) {
 void CDownloadThreadManager::setFileSize(std::int64_t size) {
     for (CDownloadThread* worker : m_workers) worker->setFileSize(size);
 }
+
+int CDownloadThreadManager::dispatchRun(std::vector<DownloadTask*> run) {
+    CDownloadThread* worker = nextIdleWorker();
+    if (worker == nullptr || run.empty()) return 0;
+    DownloadTask* first = run.front();
+    worker->setRun(std::move(run));
+    return dispatch(first);
+}
+
+CDownloadThread* CDownloadThreadManager::nextIdleWorker() const {
+    // Every thread of this pool is one of its workers.
+    return static_cast<CDownloadThread*>(nextIdle());
+}

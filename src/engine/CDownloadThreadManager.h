@@ -15,6 +15,7 @@
 #include "src/engine/CThreadManager.h"
 
 class CDownloadThread;
+struct DownloadTask;
 
 class CDownloadThreadManager : public CThreadManager {
 public:
@@ -36,6 +37,13 @@ public:
     // Tells every worker the size of the file, so that nothing is written past it and an
     // answer about another file is refused. Before the first dispatch.
     void setFileSize(std::int64_t size);
+    // Hands a run of tasks (CTaskManager::getRun) to the next idle worker as one request.
+    // 0 when none is idle or the run is empty.
+    int dispatchRun(std::vector<DownloadTask*> run);
+    // The next idle worker (null when none): the one dispatchRun hands the next run to.
+    CDownloadThread* nextIdleWorker() const;
+    // Every worker, busy or idle.
+    const std::vector<CDownloadThread*>& workers() const { return m_workers; }
     // errno of the latest write into the download file that failed (a full disk, a
     // read-only folder, a file-size limit); 0 while every write succeeded. Any thread.
     int writeErrno() const { return m_writeErrno.load(); }

@@ -1,10 +1,15 @@
 #include "src/engine/CDownloader.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <vector>
 #include <filesystem>
 
+#include "src/engine/CDownloadThread.h"
+#include "src/engine/CEndGame.h"
 #include "platform/ProcessLogger.h"
 #include "platform/Clock.h"
 #include "platform/DiskRoom.h"
@@ -120,11 +125,12 @@ int CDownloader::downloaderThread() {
         const std::int32_t state = m_state.load();
         if (state == STATE_STOPPING) {
             if (m_threadManager.hasBusyThread()) {
+                stopRequests();
                 m_threadManager.recycle();
                 m_taskManager.requeueTasks();
                 updateDownloadInfo();
-                // Busy workers finish their request (within the request time-out); wait
-                // for them instead of spinning.
+                // Busy workers end their requests where their bytes stand (at the next
+                // chunk, or within a second when none comes); wait for them instead of spinning.
                 m_threadManager.waitForReturn(10);
                 continue;
             }
@@ -153,8 +159,9 @@ int CDownloader::downloaderThread() {
                 m_threadManager.recycle();
                 m_taskManager.requeueTasks();
                 updateDownloadInfo();
-                while (m_taskManager.hasWaitingTask() && m_threadManager.hasIdleThread()) {
-                    m_threadManager.dispatch(m_taskManager.getTask());
+                dispatchWaiting();
+                while (!m_taskManager.hasWaitingTask() && m_threadManager.hasIdleThread() && shareOutSlowest()) {
+                    dispatchWaiting();
                 }
                 platform::SleepMs(1);
             } else {
@@ -164,4 +171,129 @@ int CDownloader::downloaderThread() {
             }
         }
     }
+}
+
+void CDownloader::dispatchWaiting() {
+    if (!m_taskManager.hasWaitingTask() || !m_threadManager.hasIdleThread()) return;
+    // Each idle worker takes its share of all that is left, what runs included, so that
+    // the workers end together: a worker back early does not take what another worker,
+    // back a moment later, would have fetched alongside it.
+    const std::int64_t fileLast = m_taskManager.contentLength() - 1;
+    std::int64_t left = m_taskManager.waitingBytes();
+    for (const CDownloadThread* worker : m_threadManager.workers()) {
+        const CDownloadThread::Transfer t = worker->transfer();
+        if (t.busy) left += std::max<std::int64_t>(0, std::min(t.stop, fileLast) - t.nextByte + 1);
+    }
+    const std::int64_t share = left / static_cast<std::int64_t>(std::max<std::size_t>(1, m_threadManager.workers().size()));
+    const auto shareTasks = static_cast<std::size_t>((share + DownloadTask::kSize / 2) / DownloadTask::kSize);
+    while (m_taskManager.hasWaitingTask() && m_threadManager.hasIdleThread()) {
+        const CDownloadThread* worker = m_threadManager.nextIdleWorker();
+        const std::size_t length = std::max<std::size_t>(1, std::min(shareTasks, runLength(*worker)));
+        std::vector<DownloadTask*> run = m_taskManager.getRun(length);
+        if (run.empty()) break;
+        m_threadManager.dispatchRun(std::move(run));
+    }
+}
+
+std::size_t CDownloader::runLength(const CDownloadThread& worker) const {
+    const std::int64_t rate = worker.transfer().lastRate;
+    if (rate <= 0) return kFirstRunTasks;
+    const std::int64_t tasks = rate * kRunMs / 1000 / DownloadTask::kSize;
+    return static_cast<std::size_t>(std::clamp<std::int64_t>(tasks, 1, static_cast<std::int64_t>(kMaxRunTasks)));
+}
+
+bool CDownloader::shareOutSlowest() {
+    const std::uint64_t now = platform::TickCount64();
+    const std::int64_t fileLast = m_taskManager.contentLength() - 1;
+    const std::vector<CDownloadThread*>& workers = m_threadManager.workers();
+    std::vector<CDownloadThread::Transfer> figures;
+    std::vector<std::int64_t> rates;
+    std::vector<std::int64_t> latencies;
+    for (const CDownloadThread* worker : workers) {
+        figures.push_back(worker->transfer());
+        rates.push_back(figures.back().lastRate);
+        latencies.push_back(figures.back().lastLatencyMs);
+    }
+    std::vector<CEndGame::Request> requests;
+    std::vector<CDownloadThread*> owners;
+    for (std::size_t i = 0; i < workers.size(); ++i) {
+        const CDownloadThread::Transfer& t = figures[i];
+        if (!t.busy) continue;
+        CEndGame::Request r;
+        r.remaining = std::min(t.stop, fileLast) - t.nextByte + 1;
+        r.bytes = t.bytes;
+        r.sinceFirstByteMs = t.firstByteMs != 0 ? static_cast<std::int64_t>(now - t.firstByteMs) : -1;
+        const std::uint64_t silentSince = t.firstByteMs != 0 ? t.lastByteMs : t.startMs;
+        r.silentMs = now > silentSince ? static_cast<std::int64_t>(now - silentSince) : 0;
+        // The server went on answering others while this request heard nothing: its
+        // connection is the trouble. When everyone is silent, cutting helps no one.
+        for (std::size_t j = 0; j < workers.size(); ++j) {
+            if (j != i && figures[j].lastByteMs > silentSince) r.othersServed = true;
+        }
+        if (r.sinceFirstByteMs >= CEndGame::kMinSampleMs) rates.push_back(t.bytes * 1000 / r.sinceFirstByteMs);
+        requests.push_back(r);
+        owners.push_back(workers[i]);
+    }
+    if (owners.empty()) return false;
+    const std::int64_t helperRate = CEndGame::median(rates, 0);
+    const std::int64_t latency = CEndGame::median(latencies, CEndGame::kDefaultLatencyMs, true);
+    const auto choice = CEndGame::choose(requests, helperRate, latency);
+    return choice && cutRequest(*owners[choice->index], choice->keep);
+}
+
+bool CDownloader::cutRequest(CDownloadThread& worker, std::int64_t keep) {
+    const std::int64_t fileLast = m_taskManager.contentLength() - 1;
+    const auto lastOf = [fileLast](const DownloadTask* task) { return std::min(task->EndPos.load(), fileLast); };
+    std::string line;
+    {
+        // The worker writes its tasks and reads its run under this mutex: what it finds
+        // after this block is the cut run.
+        std::lock_guard<std::mutex> lock(worker.writeMutex());
+        const std::vector<DownloadTask*>& run = worker.runTasks();
+        if (!worker.transferringLocked() || run.empty()) return false;
+        const std::int64_t from = worker.nextByteLocked();
+        std::int64_t at = from + keep;
+        if (at > std::min(lastOf(run.back()), worker.stop())) return false;
+        auto it = std::find_if(run.begin(), run.end(), [&](const DownloadTask* t) { return lastOf(t) >= at; });
+        if (it == run.end()) return false;
+        DownloadTask* task = *it;
+        // Too little of this task to be worth a request: give from the next task on.
+        if (at > task->StartPos && keep > 0 && std::next(it) != run.end() &&
+            lastOf(task) - at + 1 < CEndGame::kMinPieceBytes) {
+            task = *std::next(it);
+            at = task->StartPos;
+        }
+        if (at > task->StartPos) {
+            if (m_taskManager.allTasks().size() >= static_cast<std::size_t>(CDownloadTaskManager::kMaxTasks)) {
+                return false;
+            }
+            const DownloadTask* piece = m_taskManager.splitTask(task, at);
+            if (piece == nullptr) return false;
+            // Keeping nothing more, the task holds just the bytes already written: done.
+            if (at == from) task->DownloadedPos.store(task->EndPos.load());
+            line = " Share out: task " + std::to_string(task->TaskId) + " ends at " + std::to_string(at - 1) +
+                   ", task " + std::to_string(piece->TaskId) + " takes " + std::to_string(at) + "-" +
+                   std::to_string(piece->EndPos.load());
+        } else {
+            line = " Share out: task " + std::to_string(task->TaskId) + " and after it, from " + std::to_string(at);
+        }
+        for (DownloadTask* taken : worker.cutRun(at)) taken->TaskStatus.store(TASK_WAITING);
+    }
+    LOG(INFO) << line;
+    m_splits.fetch_add(1);
+    m_taskManager.requeueTasks();
+    // The task file shows the new task at once: a run killed now resumes with it.
+    saveTaskFile();
+    return true;
+}
+
+void CDownloader::stopRequests() {
+    std::vector<DownloadTask*> returned;
+    for (CDownloadThread* worker : m_threadManager.workers()) {
+        std::lock_guard<std::mutex> lock(worker->writeMutex());
+        if (!worker->transferringLocked()) continue;
+        // Where its bytes stand: the task it is in keeps them, the tasks after it wait again.
+        for (DownloadTask* task : worker->cutRun(worker->nextByteLocked())) returned.push_back(task);
+    }
+    for (DownloadTask* task : returned) task->TaskStatus.store(TASK_WAITING);
 }

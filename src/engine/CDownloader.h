@@ -4,6 +4,13 @@
 // task is finished or it is told to stop, keeps the progress figures, and saves the task
 // file as the download advances.
 //
+// How workers spend their time: an idle worker gets a run of adjacent waiting tasks to
+// fetch in one request, as long as its connection fetches in about kRunMs (and no more
+// than its share of what waits), so that a far server costs a round trip per run rather
+// than per MiB. Once nothing waits, an idle worker takes over part of the rest of the
+// slowest running request (CEndGame): the task it is in is split in two, the new task
+// appears in the task file, and the slow request stops where the new task begins.
+//
 // Use: construct -> downloadInit -> (if ERRORCODE_OK) startDownload, watch state() and
 // downloadInfo() -> in every case stopDownload -> waitForDriver -> destroy.
 //
@@ -28,6 +35,10 @@ public:
     static constexpr std::int32_t STATE_STOPPING = 0;
     static constexpr std::int32_t STATE_RUNNING = 1;
     static constexpr std::int32_t STATE_CREATED = 2;
+
+    static constexpr std::size_t kFirstRunTasks = 2;  // a worker whose rate is not known yet
+    static constexpr std::size_t kMaxRunTasks = 8;    // so that a stall holds back little
+    static constexpr std::int64_t kRunMs = 1500;      // what a run should take at its worker's rate
 
     // Starts the driver thread at once; it waits until startDownload or stopDownload.
     CDownloader(std::string remoteUrl, std::string localPath, std::string taskFilePath, std::int32_t threadCount,
@@ -62,6 +73,8 @@ public:
     int writeErrno() const { return m_threadManager.writeErrno(); }
     // Passes of the driver loop so far: how often the driver woke up.
     std::uint64_t driverPasses() const { return m_driverPasses.load(); }
+    // Running requests that gave part of their rest to idle workers, in this run.
+    std::uint32_t splits() const { return m_splits.load(); }
 
     std::int32_t state() const { return m_state.load(); }
     // Whether any work was dispatched in this run.
@@ -77,6 +90,18 @@ public:
 private:
     void saveTaskFile();
     bool hasRoomFor(std::int64_t size) const;
+    // Hands the waiting tasks to the idle workers, a run each.
+    void dispatchWaiting();
+    // How many tasks the next run of `worker` may have, before its share is counted.
+    std::size_t runLength(const CDownloadThread& worker) const;
+    // With nothing waiting and a worker idle: makes the slowest running request give up
+    // part of its rest, which then waits. True when it did.
+    bool shareOutSlowest();
+    // Stops `worker`'s request after `keep` more bytes; the rest waits. True when it did.
+    bool cutRequest(CDownloadThread& worker, std::int64_t keep);
+    // Stopping: every running request ends where its bytes stand, so that a run of
+    // several tasks does not hold the stop up.
+    void stopRequests();
 
     std::string m_remoteUrl;
     std::string m_localPath;
@@ -87,6 +112,7 @@ private:
     std::atomic<bool> m_driverFinished{false};
     std::atomic<std::uint8_t> m_dispatched{0};
     std::atomic<std::uint64_t> m_driverPasses{0};
+    std::atomic<std::uint32_t> m_splits{0};
     mutable std::mutex m_infoMutex;
     DownloadInfo m_info;
     CDownloadTaskManager m_taskManager;

@@ -102,6 +102,7 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, std::int64_t 
         figureError(CURLE_FAILED_INIT);
         return CURLE_FAILED_INIT;
     }
+    if (thread->runTasks().empty() || thread->runTasks().front() != task) thread->setRun({task});
     SlistPtr headers(curl_slist_append(nullptr, kUserAgent));
     RangeRequest& request = thread->rangeRequest();
     request.start = start;
@@ -110,6 +111,10 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, std::int64_t 
     request.lastByte = request.fileSize > 0 && end > request.fileSize - 1 ? request.fileSize - 1 : end;
     request.handle = m_curl;
     request.headers.clear();
+    request.nextByte = start;
+    request.cut = false;
+    // A start outside the first task (a damaged task file) writes nothing anywhere.
+    request.taskIndex = start >= task->StartPos && start <= task->EndPos.load() ? 0 : thread->runTasks().size();
 
     curl_easy_setopt(m_curl, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(m_curl, CURLOPT_HEADER, 0L);
@@ -123,6 +128,10 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, std::int64_t 
     curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &request);
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, &CLibcurlTool::downloadFunc);
     curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, thread);
+    // Lets a request whose rest was given to other workers end while no byte arrives.
+    curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, &CLibcurlTool::rangeProgressFunc);
+    curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, thread);
     curl_easy_setopt(m_curl, CURLOPT_TIMEOUT_MS, m_timeouts.requestMs);
     curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS, m_timeouts.connectMs);
     ApplyConnectionPolicy(m_curl);
@@ -135,26 +144,40 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, std::int64_t 
         curl_easy_setopt(m_curl, CURLOPT_RANGE, nullptr);
         curl_easy_setopt(m_curl, CURLOPT_HEADERFUNCTION, nullptr);
         curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, nullptr);
+        curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, nullptr);
+        curl_easy_setopt(m_curl, CURLOPT_XFERINFODATA, nullptr);
     };
     if (setResult != CURLE_OK) {
         figureError(setResult);
         release();
         return setResult;
     }
-    const CURLcode result = curl_easy_perform(m_curl);
-    release();
-    if (!request.complete) {
-        // The bytes stopped exactly at EndPos, one short of a range's last byte: without
-        // this, DownloadedPos == EndPos would read as complete. Taking one byte back makes
-        // the next request fetch the rest.
+    thread->beginTransfer(request.lastByte);
+    {
         std::lock_guard<std::mutex> lock(thread->writeMutex());
-        if (task->DownloadedPos.load() == task->EndPos && task->EndPos > task->StartPos) {
-            task->DownloadedPos.store(task->EndPos - 1);
-        }
+        request.open = true;
     }
-    if (result != CURLE_OK) figureError(result);
+    const CURLcode result = curl_easy_perform(m_curl);
+    {
+        std::lock_guard<std::mutex> lock(thread->writeMutex());
+        request.open = false;
+    }
+    release();
+    // A request stopped because other workers took its rest is no fault.
+    if (result != CURLE_OK && !request.cut) figureError(result);
     if (request.writeErrno != 0) thread->reportWriteError(request.writeErrno);
     return result;
+}
+
+int CLibcurlTool::rangeProgressFunc(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* thread = static_cast<CDownloadThread*>(userdata);
+    RangeRequest& request = thread->rangeRequest();
+    if (thread->wasCut() && request.nextByte > thread->stop()) {
+        request.cut = true;
+        return 1;
+    }
+    return 0;
 }
 
 std::size_t CLibcurlTool::rangeHeaderFunc(char* data, std::size_t size, std::size_t count, void* userdata) {
@@ -206,47 +229,82 @@ bool CLibcurlTool::acceptRange(RangeRequest& request, const DownloadTask& task) 
     return false;
 }
 
+namespace {
+
+// Records that the bytes [from, to) of the request reached the file: every task of the
+// run they cover moves on, and those they finish get DownloadedPos = EndPos. A task
+// written up to just before its EndPos records one byte less, so that EndPos never
+// claims its last byte before that byte is in the file. Under the write mutex.
+void AdvanceTasks(const std::vector<DownloadTask*>& run, RangeRequest& request, std::int64_t to) {
+    while (request.taskIndex < run.size()) {
+        DownloadTask* task = run[request.taskIndex];
+        const std::int64_t end = task->EndPos.load();
+        const std::int64_t last = std::min(end, request.lastByte);
+        if (to - 1 >= last) {
+            task->DownloadedPos.store(end);
+            ++request.taskIndex;
+            if (to - 1 == last) return;
+            continue;
+        }
+        task->DownloadedPos.store(to == end ? to - 1 : to);
+        return;
+    }
+}
+
+}  // namespace
+
 std::size_t CLibcurlTool::downloadFunc(char* data, std::size_t size, std::size_t count, void* userdata) {
     auto* thread = static_cast<CDownloadThread*>(userdata);
-    DownloadTask* task = thread->task();
     RangeRequest& request = thread->rangeRequest();
+    const std::vector<DownloadTask*>& run = thread->runTasks();
     const std::size_t received = size * count;
 
     if (!request.checked) {
         request.checked = true;
-        request.refused = !acceptRange(request, *task);
+        request.refused = !acceptRange(request, *thread->task());
     }
     if (request.refused) return 0;
 
     std::size_t written = 0;
     std::size_t wanted = 0;
-    std::int64_t downloadedPos = 0;
     int writeErrno = 0;
+    std::int32_t taskId = thread->task()->TaskId;
+    std::int64_t downloadedPos = 0;
+    std::int64_t endPos = 0;
     {
         std::lock_guard<std::mutex> lock(thread->writeMutex());
-        const std::int64_t pos = task->DownloadedPos.load();
-        // Bytes past the range's last byte (a longer body, a whole file for a range) and
-        // a position outside the range (a damaged task file) never reach the file: the
-        // one would overwrite the next range or grow the file past its size.
-        if (!request.complete && pos >= task->StartPos && pos <= request.lastByte) {
-            wanted = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(received),
-                                                                     request.lastByte - pos + 1));
+        const std::int64_t pos = request.nextByte;
+        // Bytes past the range's last byte (a longer body, a whole file for a range), past
+        // where other workers took over, and a position outside the run (a damaged task
+        // file) never reach the file: they would overwrite other ranges or grow the file
+        // past its size.
+        const std::int64_t limit = std::min(request.lastByte, thread->stop());
+        if (!request.complete && request.taskIndex < run.size() && pos <= limit) {
+            wanted = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(received), limit - pos + 1));
             errno = 0;
             if (platform::SeekStream(thread->file(), pos)) written = std::fwrite(data, 1, wanted, thread->file());
             if (written != wanted) writeErrno = errno != 0 ? errno : EIO;
-            const std::int64_t next = pos + static_cast<std::int64_t>(written);
-            // Only bytes that reached the file count as downloaded. Once the last byte is
-            // in, DownloadedPos is EndPos: the mark of a finished task.
-            request.complete = written == wanted && next - 1 == request.lastByte;
-            task->DownloadedPos.store(request.complete ? task->EndPos : next);
+            // Only bytes that reached the file count as downloaded.
+            request.nextByte = pos + static_cast<std::int64_t>(written);
+            AdvanceTasks(run, request, request.nextByte);
+            request.complete = written == wanted && request.nextByte - 1 == request.lastByte;
+            if (written > 0) thread->noteWritten(static_cast<std::int64_t>(written));
         }
-        downloadedPos = task->DownloadedPos.load();
+        if (writeErrno == 0 && written < received && thread->wasCut() && request.nextByte > thread->stop()) {
+            request.cut = true;
+        }
+        if (!run.empty()) {
+            const DownloadTask* at = run[std::min(request.taskIndex, run.size() - 1)];
+            taskId = at->TaskId;
+            downloadedPos = at->DownloadedPos.load();
+            endPos = at->EndPos.load();
+        }
     }
     if (writeErrno != 0) request.writeErrno = writeErrno;
-    if (written != received) {
-        LOG(INFO) << " Thread: " << task->TaskId << " Write Error. Task id\xEF\xBC\x9A" << task->TaskId
+    if (written != received && !request.cut) {
+        LOG(INFO) << " Thread: " << taskId << " Write Error. Task id\xEF\xBC\x9A" << taskId
                   << " Download to:" << downloadedPos << " Receive:" << received << " Write:" << written
-                  << " Task EndPos:" << task->EndPos;
+                  << " Task EndPos:" << endPos;
     }
     return written;
 }

@@ -39,10 +39,13 @@ public:
     bool init();
 
     // Fetches the inclusive byte range start-end of `url` into the worker's file through
-    // downloadFunc. Returns the libcurl result (0 = success). Only an answer whose
-    // Content-Range is the range asked for (or, for a range starting at 0, the whole file)
-    // is written; nothing lands at or beyond the worker's file size. The task's
-    // DownloadedPos reaches EndPos only once the range's last byte is in the file.
+    // downloadFunc, for the tasks of the worker's run (its assigned task alone when it has
+    // none): each task's DownloadedPos moves as its bytes arrive, and reaches EndPos only
+    // once the task's last byte is in the file. Returns the libcurl result (0 = success).
+    // Only an answer whose Content-Range is the range asked for (or, for a range starting
+    // at 0, the whole file) is written; nothing lands at or beyond the worker's file size,
+    // past the range, or past where the driver cut the request (CDownloadThread::cutRun),
+    // and a request ended by such a cut logs no error.
     CURLcode httpDownloadContent(const std::string& url, std::int64_t start, std::int64_t end,
                                  CDownloadThread* thread);
     void setRangeTimeouts(const RangeTimeouts& timeouts) { m_timeouts = timeouts; }
@@ -50,6 +53,9 @@ public:
     // libcurl write callback of the range download; userdata is the calling worker.
     // Holds the download write mutex only around the seek, the write and the position update.
     static std::size_t downloadFunc(char* data, std::size_t size, std::size_t count, void* userdata);
+    // libcurl progress callback of the range download; userdata is the calling worker.
+    // Ends a transfer whose rest the driver gave to other workers while no byte arrives.
+    static int rangeProgressFunc(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     // libcurl header callback of the range download; userdata is the worker's RangeRequest.
     static std::size_t rangeHeaderFunc(char* data, std::size_t size, std::size_t count, void* userdata);
 

@@ -27,6 +27,8 @@ public:
 
     // Hands the task to the last idle thread, which becomes busy. 0 when none is idle.
     int dispatch(DownloadTask* task);
+    // The thread the next dispatch hands its task to; null when none is idle.
+    CThread* nextIdle() const { return m_idle.empty() ? nullptr : m_idle.back(); }
     // Moves every busy thread that is idle again (state 2) to the end of the idle list.
     void recycle();
     // Ends every idle thread.

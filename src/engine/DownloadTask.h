@@ -4,8 +4,9 @@
 // Threads: the driver thread owns the task (through its task manager). While a worker
 // holds it, the worker writes DownloadedPos (under the download write mutex),
 // RequestTimes and TaskStatus; the driver reads them meanwhile to compute progress and
-// to save the task file, hence the atomics. The other fields do not change after the
-// task is created.
+// to save the task file, hence the atomics. EndPos changes only when the driver splits a
+// running task (under the write mutex, which the worker holds to read it while writing).
+// The other fields do not change after the task is created.
 
 #include <atomic>
 #include <cstdint>
@@ -32,13 +33,18 @@ struct DownloadTask {
     static constexpr std::int64_t kSize = 1048576;  // bytes of every task but the last
 
     std::atomic<std::int32_t> TaskStatus{TASK_WAITING};
-    std::int32_t TaskId = 0;  // 1-based position of the range in the file
+    // 1-based: the generated tasks are numbered in file order; a piece split off a running
+    // task takes the next number after all others.
+    std::int32_t TaskId = 0;
     std::string RemotePath;
     std::string LocalPath;  // informational; workers write into the pool's shared file
     std::int64_t StartPos = 0;
     // Offset of the last byte of the range; for the last task the file size, one past
     // its last byte, so that "DownloadedPos == EndPos" means complete for every task.
-    std::int64_t EndPos = 0;
-    std::atomic<std::int64_t> DownloadedPos{0};  // next byte to write
+    std::atomic<std::int64_t> EndPos{0};
+    // The next byte to write, and EndPos once the last byte is in. A range written up to
+    // just before EndPos records one byte less, so that EndPos never claims a byte that
+    // is not in the file yet (the next request fetches that byte again).
+    std::atomic<std::int64_t> DownloadedPos{0};
     std::atomic<std::int32_t> RequestTimes{0};   // range requests made in this run
 };

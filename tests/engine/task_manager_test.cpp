@@ -68,6 +68,76 @@ TEST(TaskManager, WaitingListIsAStackAndRequeueKeepsDispatchedOrder) {
     EXPECT_EQ(tasks.allTasks().size(), 0u);
 }
 
+// A run is the task the stack hands out and the waiting tasks adjacent to it: towards
+// the start of the file first, never through a task with bytes (but for the first one),
+// a finished one or a running one.
+TEST(TaskManager, RunsJoinAdjacentWaitingTasksAndSplitsAddNumberedPieces) {
+    CTaskManager tasks;
+    const std::int64_t size = 6 * MiB + 10;
+    for (int id = 1; id <= 6; ++id) {
+        auto task = std::make_unique<DownloadTask>();
+        task->TaskId = id;
+        task->StartPos = (id - 1) * MiB;
+        task->EndPos = id == 6 ? size : id * MiB - 1;
+        task->DownloadedPos = task->StartPos;
+        if (id == 3) task->DownloadedPos = task->StartPos + 10;
+        if (id == 5) {
+            task->DownloadedPos = task->EndPos.load();
+            task->TaskStatus = TASK_FINISHED;
+        }
+        tasks.addTask(std::move(task));
+    }
+    const auto ids = [](const std::vector<DownloadTask*>& run) {
+        std::vector<int> out;
+        for (const DownloadTask* t : run) out.push_back(t->TaskId);
+        return out;
+    };
+    EXPECT_EQ(ids(tasks.getRun(8)), std::vector<int>({6}));      // 5 is finished
+    EXPECT_EQ(ids(tasks.getRun(8)), std::vector<int>({3, 4}));   // 3 has bytes: it can only lead
+    EXPECT_EQ(ids(tasks.getRun(1)), std::vector<int>({2}));
+    EXPECT_EQ(ids(tasks.getRun(8)), std::vector<int>({1}));      // 2 runs
+    EXPECT_TRUE(tasks.getRun(8).empty());
+    for (const auto& t : tasks.allTasks()) {
+        if (t->TaskId != 5) {
+            EXPECT_EQ(t->TaskStatus, TASK_RUNNING);
+        }
+    }
+
+    // Returned complete, a task comes alone for the pass that marks it finished.
+    DownloadTask* third = tasks.allTasks()[2].get();
+    third->DownloadedPos = third->EndPos.load();
+    for (const auto& t : tasks.allTasks()) {
+        if (t->TaskId != 5) t->TaskStatus = TASK_REQUESTED;
+    }
+    tasks.requeueTasks();
+    std::vector<std::vector<int>> runs;
+    while (tasks.hasWaitingTask()) runs.push_back(ids(tasks.getRun(8)));
+    EXPECT_EQ(runs, (std::vector<std::vector<int>>{{1, 2}, {3}, {4}, {6}}));
+
+    // Splitting: the task keeps the bytes before the cut, a new last-numbered task waits
+    // with the rest, right after it in the file; the file's last task keeps its end at the size.
+    DownloadTask* fourth = tasks.allTasks()[3].get();
+    EXPECT_EQ(tasks.splitTask(fourth, fourth->StartPos), nullptr);
+    EXPECT_EQ(tasks.splitTask(fourth, fourth->EndPos.load()), nullptr);
+    DownloadTask* piece = tasks.splitTask(fourth, 3 * MiB + 1000);
+    ASSERT_NE(piece, nullptr);
+    EXPECT_EQ(piece->TaskId, 7);
+    EXPECT_EQ(tasks.tasksCount(), 7);
+    EXPECT_EQ(fourth->EndPos, 3 * MiB + 999);
+    EXPECT_EQ(piece->StartPos, 3 * MiB + 1000);
+    EXPECT_EQ(piece->EndPos, 4 * MiB - 1);
+    EXPECT_EQ(piece->DownloadedPos, piece->StartPos);
+    EXPECT_EQ(piece->TaskStatus, TASK_WAITING);
+    EXPECT_EQ(tasks.allTasks()[4].get(), piece);
+    EXPECT_EQ(tasks.waitingTasks().back(), piece);
+    DownloadTask* last = tasks.allTasks().back().get();
+    DownloadTask* tail = tasks.splitTask(last, size - 100);
+    ASSERT_NE(tail, nullptr);
+    EXPECT_EQ(tail->TaskId, 8);
+    EXPECT_EQ(tail->EndPos, size);
+    EXPECT_EQ(last->EndPos, size - 101);
+}
+
 TEST(TaskManager, ParsesTheSizeFromHeaderText) {
     const std::pair<const char*, std::int64_t> cases[] = {
         {"HTTP/1.1 200 OK\r\nContent-Length: 5767168\r\n\r\n", 5767168},
@@ -280,7 +350,7 @@ TEST_F(TaskManagerTest, ResumesFinishedTasksAsDoneAndOthersAsWaiting) {
         auto tasks = manager("/f.bin");
         ASSERT_EQ(tasks->generateDownloadTask(false, "Download"), ERRORCODE_OK);
         auto& all = tasks->allTasks();
-        all[0]->DownloadedPos = all[0]->EndPos;
+        all[0]->DownloadedPos = all[0]->EndPos.load();
         all[0]->TaskStatus = TASK_FINISHED;
         all[1]->DownloadedPos = all[1]->StartPos + 300000;
         all[1]->TaskStatus = TASK_REQUESTED;
@@ -314,6 +384,65 @@ TEST_F(TaskManagerTest, ResumesFinishedTasksAsDoneAndOthersAsWaiting) {
     EXPECT_EQ(reporter.events().size(), 1u);
 }
 
+// A task file with pieces split off running tasks resumes as it is; one whose numbers or
+// ranges do not add up is dropped.
+TEST_F(TaskManagerTest, ResumesTaskFilesWithSplitPieces) {
+    const std::int64_t size = 3 * MiB + 10;
+    server.serveGenerated("/f.bin", size);
+    std::string good;
+    {
+        auto tasks = manager("/f.bin");
+        ASSERT_EQ(tasks->generateDownloadTask(false, ""), ERRORCODE_OK);
+        DownloadTask* first = tasks->allTasks()[0].get();
+        first->DownloadedPos = 4096;
+        DownloadTask* piece = tasks->splitTask(first, 500000);
+        ASSERT_NE(piece, nullptr);
+        piece->DownloadedPos = 600000;
+        ASSERT_NE(tasks->splitTask(tasks->allTasks().back().get(), 3 * MiB), nullptr);
+        tasks->saveTaskInfo();
+        good = ReadFile(taskFile);
+    }
+    const std::string data = dir.file("file.bin");
+    WriteFile(data, std::string(600000, 'x'));
+    {
+        LogCapture log;
+        auto tasks = manager("/f.bin");
+        ASSERT_EQ(tasks->loadDownloadTask(false, ""), ERRORCODE_OK);
+        EXPECT_TRUE(log.has(" Load tasks from file success!"));
+        EXPECT_EQ(tasks->tasksCount(), 5);
+        const auto& all = tasks->allTasks();
+        ASSERT_EQ(all.size(), 5u);
+        const std::vector<std::int32_t> ids = {all[0]->TaskId, all[1]->TaskId, all[2]->TaskId, all[3]->TaskId, all[4]->TaskId};
+        EXPECT_EQ(ids, (std::vector<std::int32_t>{1, 4, 2, 3, 5}));
+        EXPECT_EQ(all[1]->DownloadedPos, 600000);
+        EXPECT_EQ(all[4]->EndPos, size);
+    }
+    auto replace = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        const auto at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return text.replace(at, from.size(), to);
+    };
+    const std::pair<const char*, std::string> cases[] = {
+        {"a piece with a generated task's number", replace("<TaskId>4<", "<TaskId>2<")},
+        {"a number past the count", replace("<TaskId>5<", "<TaskId>6<")},
+        {"a generated task off its MiB", replace("<StartPos>1048576<", "<StartPos>1048577<")},
+        {"a piece that overlaps", replace("<StartPos>500000<", "<StartPos>499999<")},
+        {"a count of the generated tasks only", replace("<TasksCount>5<", "<TasksCount>3<")},
+    };
+    for (const auto& [name, text] : cases) {
+        SCOPED_TRACE(name);
+        WriteFile(taskFile, text);
+        WriteFile(data, std::string(600000, 'x'));
+        LogCapture log;
+        auto tasks = manager("/f.bin");
+        ASSERT_EQ(tasks->loadDownloadTask(false, ""), ERRORCODE_OK);
+        EXPECT_TRUE(log.has(" taskinfo file error"));
+        EXPECT_EQ(tasks->tasksCount(), 3);
+        EXPECT_EQ(tasks->allTasks()[0]->DownloadedPos, 0);
+    }
+}
+
 // A server busy at the resumed run's size check costs a moment, not the saved bytes.
 TEST_F(TaskManagerTest, ResumeSurvivesABusyServerAtTheSizeCheck) {
     const std::int64_t size = 3 * MiB + 10;
@@ -321,7 +450,7 @@ TEST_F(TaskManagerTest, ResumeSurvivesABusyServerAtTheSizeCheck) {
     {
         auto tasks = manager("/f.bin");
         ASSERT_EQ(tasks->generateDownloadTask(false, ""), ERRORCODE_OK);
-        tasks->allTasks()[0]->DownloadedPos = tasks->allTasks()[0]->EndPos;
+        tasks->allTasks()[0]->DownloadedPos = tasks->allTasks()[0]->EndPos.load();
         tasks->allTasks()[0]->TaskStatus = TASK_FINISHED;
         tasks->saveTaskInfo();
     }

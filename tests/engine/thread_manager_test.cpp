@@ -6,8 +6,11 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <vector>
 #include <thread>
 
+#include "src/engine/CDownloadThread.h"
 #include "src/engine/CDownloadThreadManager.h"
 #include "src/engine/CThreadManager.h"
 #include "src/engine/DownloadTask.h"
@@ -132,6 +135,71 @@ TEST_F(WorkerTest, RangeCutOneByteShortIsFetchedAgain) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].range, "bytes=2097150-2097151");
     EXPECT_TRUE(ReadFile(path).substr(MiB) == TestHttpServer::GeneratedContent(MiB, MiB));
+}
+
+// While a response stands one byte short of its task's end, the task must not read as
+// complete: a task file saved then (and the process killed) would resume with that byte
+// missing from a "finished" task.
+TEST_F(WorkerTest, ARangeOneByteShortNeverReadsAsComplete) {
+    TestHttpServer::FileOptions stall;
+    stall.fault = TestHttpServer::FaultKind::Stall;
+    stall.faultAt = 2 * MiB - 1;  // the task's last byte
+    stall.stallMs = 60000;
+    server.serveGenerated("/f.bin", 3 * MiB, stall);
+    auto second = task(2, MiB, 2 * MiB - 1);
+    ASSERT_EQ(pool.dispatch(second.get()), 1);
+    std::int64_t seen = 0;
+    for (int i = 0; i < 500 && seen < 2 * MiB - 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        seen = second->DownloadedPos;
+        ASSERT_NE(seen, second->EndPos.load());
+    }
+    EXPECT_EQ(seen, 2 * MiB - 2);
+    server.releaseStalls();
+    Drain(pool);
+    EXPECT_EQ(second->DownloadedPos, 2 * MiB - 2);
+    EXPECT_NE(second->TaskStatus, TASK_FINISHED);
+}
+
+// One request for three adjacent tasks, cut by the driver's hand in the second one: the
+// request stops exactly there, without an error, the first task is done, the second ends
+// at the cut, and the third was never this worker's to mark.
+TEST_F(WorkerTest, ARunCutInTheMiddleStopsExactlyThere) {
+    TestHttpServer::FileOptions slow;
+    slow.bytesPerSecond = MiB;
+    server.serveGenerated("/f.bin", 3 * MiB, slow);
+    pool.setFileSize(3 * MiB);
+    auto first = task(1, 0, MiB - 1);
+    auto second = task(2, MiB, 2 * MiB - 1);
+    auto third = task(3, 2 * MiB, 3 * MiB);
+    CDownloadThread* worker = pool.nextIdleWorker();
+    ASSERT_NE(worker, nullptr);
+    enginetest::LogCapture log;
+    ASSERT_EQ(pool.dispatchRun({first.get(), second.get(), third.get()}), 1);
+    const std::int64_t at = MiB + 4096;
+    std::vector<DownloadTask*> taken;
+    for (int i = 0; i < 500 && taken.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::lock_guard<std::mutex> lock(worker->writeMutex());
+        if (!worker->transferringLocked() || worker->nextByteLocked() == 0) continue;
+        ASSERT_LT(worker->nextByteLocked(), at);
+        second->EndPos = at - 1;  // as splitting the task does
+        taken = worker->cutRun(at);
+    }
+    ASSERT_EQ(taken, std::vector<DownloadTask*>{third.get()});
+    Drain(pool);
+    EXPECT_EQ(first->DownloadedPos, first->EndPos);
+    EXPECT_EQ(second->DownloadedPos, at - 1);
+    EXPECT_EQ(third->DownloadedPos, third->StartPos);
+    EXPECT_EQ(first->RequestTimes, 1);
+    EXPECT_EQ(second->RequestTimes, 1);
+    EXPECT_EQ(third->RequestTimes, 0);
+    EXPECT_EQ(second->TaskStatus, TASK_REQUESTED);
+    EXPECT_EQ(third->TaskStatus, TASK_WAITING);
+    EXPECT_TRUE(ReadFile(path) == TestHttpServer::GeneratedContent(0, static_cast<std::size_t>(at)));
+    EXPECT_EQ(server.requestCount(), 1u);
+    EXPECT_FALSE(log.hasPrefix(" Thread: 2 Write Error"));
+    EXPECT_FALSE(log.has(" 接收数据错误"));
 }
 
 }  // namespace
