@@ -89,11 +89,14 @@ TEST_F(X11Backend, PostFromAnotherThreadWakesTheLoopPromptly) {
         posted = Clock::now();
         EXPECT_TRUE(window.Post(kPing));
     });
+    // Nothing else would wake the loop but the stop timer far off: a post that did not wake
+    // it would wait for that timer.
+    window.SetTimer(kStopTimer, 20000);
     loop().Run();
     poster.join();
     ASSERT_EQ(window.pings, 1);
     auto latency = std::chrono::duration_cast<std::chrono::milliseconds>(window.lastPing - posted);
-    EXPECT_LT(latency.count(), 50);
+    EXPECT_LT(latency.count(), 10000);
 }
 
 TEST_F(X11Backend, PostToADestroyedWindowFails) {
@@ -109,9 +112,12 @@ TEST_F(X11Backend, TimerFiresAtItsPeriodUntilKilled) {
     ASSERT_TRUE(window.Create(Params("QV_TEST_TIMER")));
     window.SetTimer(2000, 100);
     window.SetTimer(kStopTimer, 1050);
+    const Clock::time_point started = Clock::now();
     loop().Run();
-    EXPECT_GE(window.timerFirings, 9);
-    EXPECT_LE(window.timerFirings, 11);
+    // Never more often than its period; a busy machine may make it fire less often.
+    const auto ran = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+    EXPECT_GE(window.timerFirings, 3);
+    EXPECT_LE(window.timerFirings, ran / 100 + 1);
     window.KillTimer(2000);
     int before = window.timerFirings;
     window.SetTimer(kStopTimer, 300);
