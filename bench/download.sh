@@ -75,15 +75,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-
-wait_port() {
-  for _ in $(seq 1 200); do
-    if python3 -c "import socket,sys; socket.create_connection(('127.0.0.1',$1),0.2)" 2>/dev/null; then return 0; fi
-    sleep 0.05
-  done
-  die "nothing listens on port $1"
-}
+# free_port, wait_port, start_nginx
+source "$ROOT/bench/nginx.sh"
 
 # nginx from its own prefix, unprivileged.
 mkdir -p "$WORK/www" "$WORK/logs" "$WORK/tmp" "$WORK/out"
@@ -91,35 +84,7 @@ case " $PROFILES " in *" loopback "*) head -c $((LOOPBACK_MIB * 1048576)) /dev/u
 if [ "$shaped" = 1 ]; then head -c $((SHAPED_MIB * 1048576)) /dev/urandom > "$WORK/www/shaped.bin"; fi
 chmod 644 "$WORK/www/"*.bin
 PORT=$(free_port)
-cat > "$WORK/nginx.conf" <<EOF
-daemon off;
-master_process off;
-worker_processes 1;
-pid $WORK/logs/nginx.pid;
-error_log $WORK/logs/error.log;
-events { worker_connections 512; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  keepalive_requests 100000;
-  default_type application/octet-stream;
-  client_body_temp_path $WORK/tmp/client;
-  proxy_temp_path $WORK/tmp/proxy;
-  fastcgi_temp_path $WORK/tmp/fastcgi;
-  uwsgi_temp_path $WORK/tmp/uwsgi;
-  scgi_temp_path $WORK/tmp/scgi;
-  server { listen 127.0.0.1:$PORT; root $WORK/www; }
-}
-EOF
-if [ "$(id -u)" -eq 0 ]; then
-  chown -R nobody:nogroup "$WORK/logs" "$WORK/tmp"
-  setpriv --reuid=nobody --regid=nogroup --clear-groups nginx -p "$WORK" -c "$WORK/nginx.conf" -e "$WORK/logs/error.log" &
-else
-  nginx -p "$WORK" -c "$WORK/nginx.conf" -e "$WORK/logs/error.log" &
-fi
-NGINX_PID=$!
-wait_port "$PORT"
+start_nginx "$WORK" "$PORT"
 
 # The shaper's arguments for a profile; empty for loopback.
 shaper_args() {
