@@ -22,6 +22,14 @@ namespace {
 
 constexpr std::int64_t MiB = 1048576;
 
+// `text` with the first `from` made `to`; a `from` it lacks fails the test that asked.
+std::string ReplacedOnce(std::string text, const std::string& from, const std::string& to) {
+    const auto at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at == std::string::npos) return text;
+    return text.replace(at, from.size(), to);
+}
+
 class TaskManagerTest : public ::testing::Test {
 protected:
     std::unique_ptr<CDownloadTaskManager> manager(const std::string& path) {
@@ -417,12 +425,7 @@ TEST_F(TaskManagerTest, ResumesTaskFilesWithSplitPieces) {
         EXPECT_EQ(all[1]->DownloadedPos, 600000);
         EXPECT_EQ(all[4]->EndPos, size);
     }
-    auto replace = [&](const std::string& from, const std::string& to) {
-        std::string text = good;
-        const auto at = text.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        return text.replace(at, from.size(), to);
-    };
+    auto replace = [&](const std::string& from, const std::string& to) { return ReplacedOnce(good, from, to); };
     const std::pair<const char*, std::string> cases[] = {
         {"a piece with a generated task's number", replace("<TaskId>4<", "<TaskId>2<")},
         {"a number past the count", replace("<TaskId>5<", "<TaskId>6<")},
@@ -489,12 +492,7 @@ TEST_F(TaskManagerTest, RejectsTaskFilesThatDoNotMatch) {
         ASSERT_EQ(tasks->loadDownloadTask(false, ""), ERRORCODE_OK);
         ASSERT_EQ(tasks->allTasks()[0]->DownloadedPos, 4096);  // the unchanged file is taken
     }
-    auto replace = [&](const std::string& from, const std::string& to) {
-        std::string text = good;
-        const auto at = text.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        return text.replace(at, from.size(), to);
-    };
+    auto replace = [&](const std::string& from, const std::string& to) { return ReplacedOnce(good, from, to); };
     const std::pair<const char*, std::string> cases[] = {
         {"size one byte larger", replace("<ContentLength>3145738<", "<ContentLength>3145739<")},
         {"size one byte smaller", replace("<ContentLength>3145738<", "<ContentLength>3145737<")},
