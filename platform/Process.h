@@ -100,5 +100,8 @@ bool ProcessIsAlive(int pid);
 bool KillProcess(int pid);
 // The calling process's id.
 int CurrentProcessId();
+// Ends the process at once with `code`, flushing only the standard streams: for when other
+// threads still run and no static destructor may run under them.
+[[noreturn]] void EndProcessNow(int code);
 
 }  // namespace platform

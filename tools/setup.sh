@@ -11,7 +11,7 @@ PACKAGES=(
   libcairo2-dev libpango1.0-dev libx11-dev libxext-dev libcpp-httplib-dev
   xvfb xauth xdotool x11-apps x11-utils imagemagick
   fonts-wqy-zenhei fonts-dejavu fonts-liberation fonts-lohit-deva fonts-tlwg-loma-ttf
-  nginx aria2 curl time osslsigncode clang libclang-rt-14-dev procps psmisc
+  nginx aria2 curl time osslsigncode clang libclang-rt-14-dev lld procps psmisc
   apache2-bin lighttpd tinyproxy-bin
 )
 

@@ -2,12 +2,6 @@
 
 namespace SkinUI {
 
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-}  // namespace
-
 TImageRef TImageRef::Parse(std::string_view text) {
     TImageRef ref;
     while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);

@@ -16,6 +16,8 @@ TRect TRect::Union(const TRect& o) const {
     return {std::min(left, o.left), std::min(top, o.top), std::max(right, o.right), std::max(bottom, o.bottom)};
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
 namespace {
 
 int HexDigit(char c) {
@@ -24,8 +26,6 @@ int HexDigit(char c) {
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
 }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 std::string_view Trim(std::string_view t) {
     while (!t.empty() && IsBlank(t.front())) t.remove_prefix(1);

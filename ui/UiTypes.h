@@ -54,6 +54,8 @@ TSize ParseSize(std::string_view text);
 int ParseInt(std::string_view text, int fallback = 0);
 bool ParseBool(std::string_view text);
 
+// Space, tab, carriage return or line feed: what markup values may be padded with.
+bool IsBlank(char c);
 char AsciiLower(char c);
 std::string AsciiLowerCopy(std::string_view text);
 bool AsciiEqualNoCase(std::string_view a, std::string_view b);

@@ -9,6 +9,7 @@
 
 #include "src/language/CLanguageTexts.h"
 #include "src/system/ProcessLaunch.h"
+#include "platform/Process.h"
 #include "platform/ProcessLogger.h"
 #include "ui/CControl.h"
 #include "ui/x11/X11EventLoop.h"
@@ -18,13 +19,6 @@ namespace {
 
 // Shared by every overlay of the process, so the ring turns on from where it was.
 std::atomic<unsigned> g_frameCounter{0};
-
-// The process ends while other threads still run: no static destructors may run under
-// them, so only the standard streams are flushed.
-[[noreturn]] void EndProcess(int code) {
-    std::fflush(nullptr);
-    std::_Exit(code);
-}
 
 }  // namespace
 
@@ -70,7 +64,7 @@ void CAlientWnd::InitWindow() {
         reporter.ReportEvent("CrashRate", "Close", "", true);
         if (!SkinUI::x11::X11EventLoop::PostToWindow(window, UM_OVERLAY_DONE, 0, 0)) {
             LOG(INFO) << " Overlay already closed; ending the process";
-            EndProcess(0);
+            platform::EndProcessNow(0);
         }
     }).detach();
 }
@@ -82,7 +76,7 @@ std::intptr_t CAlientWnd::HandleWindowMessage(std::uint32_t message, std::uintpt
         handled = true;
         return 0;
     }
-    if (message == UM_OVERLAY_DONE) EndProcess(0);
+    if (message == UM_OVERLAY_DONE) platform::EndProcessNow(0);
     if (message == SkinUI::WM_SYSCOMMAND && wparam == SkinUI::SC_CLOSE) {
         handled = true;  // stays until the worker ends the process
         return 0;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "src/language/CLanguageTexts.h"
+#include "platform/Process.h"
 #include "platform/ProcessLogger.h"
 #include "ui/CControl.h"
 #include "ui/x11/CPangoTextMeasurer.h"
@@ -36,13 +37,6 @@ constexpr MessageBoxWnd::TKindTexts kKindTexts[] = {
     /* NoEnoughSpace */ {kExclamationIcon, "NoEnoughSpaceDesText", "", "OkButtonText", "", false},
     /* ClickShortcutToLaunch */ {kExclamationIcon, "ClickShortcutToLaunchText", "", "ConfirmText", "", false},
 };
-
-// The process ends here while other threads (downloads, analytics) still run: no static
-// destructors may run under them, so only the standard streams are flushed.
-[[noreturn]] void EndProcess(int code) {
-    std::fflush(nullptr);
-    std::_Exit(code);
-}
 
 }  // namespace
 
@@ -130,7 +124,7 @@ void MessageBoxWnd::OnClick(SkinUI::TNotify& msg) {
     if (sender == yesButton_) {
         if (kind_ == MessageKind::Cancel) {
             reporter_.ReportEvent("CrashRate", "Close", "", true);
-            EndProcess(0);
+            platform::EndProcessNow(0);
         }
         ClearDownload();
         CloseWith(MessageBoxResult::Yes);

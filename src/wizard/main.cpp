@@ -14,6 +14,7 @@
 #include "src/wizard/InstallUIMainWnd.h"
 #include "src/system/RegistryHelpers.h"
 #include "src/verify/VerifySignature.h"
+#include "platform/Process.h"
 #include "platform/ProcessLogger.h"
 #include "src/telemetry/UserLogReporter.h"
 #include "ui/x11/CSingleInstance.h"
@@ -62,8 +63,7 @@ int main(int argc, char** argv) {
         FuntionImpl::RouteRegistryReportsToLog();
         const int code = RunUnattendedInstall(unattended);
         // The analytics sender is never joined: leave without static destructors under it.
-        std::fflush(nullptr);
-        std::_Exit(code);
+        platform::EndProcessNow(code);
     }
     std::fputs("test\n", stdout);
     std::fflush(stdout);
@@ -99,8 +99,7 @@ int main(int argc, char** argv) {
         // Pipeline threads and a configuration query still waiting for the service are never
         // joined and may still log or touch the window: leave without running static
         // destructors under their feet.
-        std::fflush(nullptr);
-        std::_Exit(code);
+        platform::EndProcessNow(code);
     }
     return code;
 }
