@@ -165,8 +165,8 @@ int CDownloader::downloaderThread() {
                 }
                 platform::SleepMs(1);
             } else {
+                // Every byte is in: the next pass stops the workers and saves at once.
                 m_state.store(STATE_STOPPING);
-                platform::SleepMs(100);
                 LOG(INFO) << " Download will stop";
             }
         }
@@ -184,8 +184,7 @@ void CDownloader::dispatchWaiting() {
         const CDownloadThread::Transfer t = worker->transfer();
         if (t.busy) left += std::max<std::int64_t>(0, std::min(t.stop, fileLast) - t.nextByte + 1);
     }
-    const std::int64_t share = left / static_cast<std::int64_t>(std::max<std::size_t>(1, m_threadManager.workers().size()));
-    const auto shareTasks = static_cast<std::size_t>((share + DownloadTask::kSize / 2) / DownloadTask::kSize);
+    const std::size_t shareTasks = CDownloader::shareTasks(left, m_threadManager.workers().size());
     while (m_taskManager.hasWaitingTask() && m_threadManager.hasIdleThread()) {
         const CDownloadThread* worker = m_threadManager.nextIdleWorker();
         const std::size_t length = std::max<std::size_t>(1, std::min(shareTasks, runLength(*worker)));
@@ -193,6 +192,14 @@ void CDownloader::dispatchWaiting() {
         if (run.empty()) break;
         m_threadManager.dispatchRun(std::move(run));
     }
+}
+
+std::size_t CDownloader::shareTasks(std::int64_t leftBytes, std::size_t workers) {
+    const std::int64_t share = std::max<std::int64_t>(0, leftBytes) / static_cast<std::int64_t>(std::max<std::size_t>(1, workers));
+    // Rounded up: rounded to the nearest, the few tasks left over would make one more
+    // round of requests for some workers at the end, a whole round trip while the others
+    // idle; rounded up, the last round ends at most one task later than an even split.
+    return static_cast<std::size_t>(std::max<std::int64_t>(1, (share + DownloadTask::kSize - 1) / DownloadTask::kSize));
 }
 
 std::size_t CDownloader::runLength(const CDownloadThread& worker) const {

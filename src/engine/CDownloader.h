@@ -40,6 +40,11 @@ public:
     static constexpr std::size_t kMaxRunTasks = 8;    // so that a stall holds back little
     static constexpr std::int64_t kRunMs = 1500;      // what a run should take at its worker's rate
 
+    // The tasks a worker's run may hold so that `workers` end together with `leftBytes`
+    // still to fetch (what waits and what runs): its share, rounded up to whole tasks,
+    // at least one.
+    static std::size_t shareTasks(std::int64_t leftBytes, std::size_t workers);
+
     // Starts the driver thread at once; it waits until startDownload or stopDownload.
     CDownloader(std::string remoteUrl, std::string localPath, std::string taskFilePath, std::int32_t threadCount,
                 IEventReporter& reporter = DefaultEventReporter(), const RangeTimeouts& timeouts = RangeTimeouts());

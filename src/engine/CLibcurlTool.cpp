@@ -128,6 +128,8 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, std::int64_t 
     curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &request);
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, &CLibcurlTool::downloadFunc);
     curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, thread);
+    // Larger chunks per callback: fewer seeks, writes and lock rounds per MiB on a fast line.
+    curl_easy_setopt(m_curl, CURLOPT_BUFFERSIZE, kRangeBufferBytes);
     // Lets a request whose rest was given to other workers end while no byte arrives.
     curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, &CLibcurlTool::rangeProgressFunc);

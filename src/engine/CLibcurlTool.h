@@ -26,6 +26,7 @@ struct RangeTimeouts {
 class CLibcurlTool {
 public:
     static constexpr std::size_t kHeaderLimit = 2000;  // characters of header text a probe keeps
+    static constexpr long kRangeBufferBytes = 512 * 1024;  // receive buffer of a range request
     static constexpr const char* kUserAgent =
         "User-Agent:Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
         "Chrome/62.0.3202.75 Safari/537.36";

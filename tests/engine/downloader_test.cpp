@@ -139,6 +139,25 @@ TEST_F(DownloaderTest, AWorkerFetchesAdjacentTasksInOneRequest) {
     }
 }
 
+// A worker's share of what is left is rounded up to whole tasks: rounded to the nearest,
+// 44 tasks over 10 workers gave 4 each and left 4 tasks for a last round of requests
+// that cost a whole round trip on a far server while six workers idled.
+TEST(DownloaderShare, AWorkersShareIsRoundedUpToWholeTasks) {
+    struct Case {
+        std::int64_t left;
+        std::size_t workers;
+        std::size_t tasks;
+    };
+    const Case cases[] = {
+        {44 * MiB, 10, 5},      {7 * MiB, 3, 3},  {40 * MiB, 10, 4}, {64 * MiB, 10, 7},
+        {10 * MiB + 10, 10, 2}, {MiB, 10, 1},     {100, 10, 1},      {0, 10, 1},
+        {-5, 10, 1},            {3 * MiB, 0, 3},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CDownloader::shareTasks(c.left, c.workers), c.tasks) << c.left << " bytes over " << c.workers;
+    }
+}
+
 TEST_F(DownloaderTest, FinishedTaskFileStopsAtOnceWithoutDispatching) {
     server.serveGenerated("/setup.bin", 3 * MiB);
     {

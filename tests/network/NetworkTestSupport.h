@@ -5,6 +5,7 @@
 
 #include <tinyxml2.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -42,6 +43,23 @@ inline std::vector<TaskState> ReadTaskFile(const std::string& path) {
         field("StartPos", state.start);
         field("EndPos", state.end);
         field("DownloadedPos", state.downloaded);
+        tasks.push_back(state);
+    }
+    return tasks;
+}
+
+// The tasks of a kill as a later run left them cut: an idle worker of that run may have
+// taken over the rest of a slow request, which ends its task early and makes a new task
+// of the rest, and the requests name those ends. Each task keeps where it stood at the
+// kill; a task made after the kill had nothing yet.
+inline std::vector<TaskState> CutAsLater(const std::vector<TaskState>& atKill, const std::vector<TaskState>& later) {
+    std::vector<TaskState> tasks;
+    for (const TaskState& task : later) {
+        TaskState state = task;
+        state.downloaded = task.start;
+        for (const TaskState& before : atKill) {
+            if (before.start == task.start) state.downloaded = std::min(before.downloaded, task.end);
+        }
         tasks.push_back(state);
     }
     return tasks;

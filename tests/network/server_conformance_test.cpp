@@ -273,7 +273,13 @@ TEST_P(ServerConformance, KilledDownloadResumesByteIdenticalWithExactRanges) {
     EXPECT_EQ(got.size(), Content().size());
     EXPECT_TRUE(got == Content()) << "the resumed file differs from the one served";
     const std::vector<std::string> resumedRanges = server->ranges();
-    ExpectRangesContinueTasks(atKill, resumedRanges, server->wellBehaved(), true, "resumed run");
+    // A stalled or slow request of the resumed run may have been cut and its rest given to
+    // an idle worker: the task file then holds the new tasks, and the bytes between the cut
+    // and the end of the cut request were asked for twice.
+    const std::vector<TaskState> later = ReadTaskFile(taskFile);
+    const bool cut = later.size() > atKill.size();
+    ExpectRangesContinueTasks(cut ? CutAsLater(atKill, later) : atKill, resumedRanges, server->wellBehaved() && !cut,
+                              true, "resumed run");
 
     AppendTableRow(row, HasFailure() ? "FAILED" : "byte-identical", atKill, firstRanges.size(), resumedRanges.size());
 }

@@ -85,6 +85,13 @@ std::size_t RangeRequests(const TestHttpServer& server, const std::string& path)
 
 // The bytes a task file counts as downloaded, read back as a resuming download reads it,
 // and the number of its tasks not finished.
+// The end-game cuts of the download logged since `log` began.
+std::size_t Cuts(const LogCapture& log) {
+    std::size_t count = 0;
+    for (const std::string& line : log.lines()) count += line.rfind(" Share out: ", 0) == 0 ? 1 : 0;
+    return count;
+}
+
 Spans CountedAsWritten(const std::string& url, const std::string& local, std::size_t* openTasks = nullptr) {
     CDownloadTaskManager tasks(url, local, local + ".xml");
     tasks.readTaskInfo();
@@ -186,11 +193,18 @@ TEST_F(SpeedTestBytesTest, DownloadAsksOnlyForWhatTheWinnersSpeedTestDidNotFetch
     ASSERT_EQ(Download(one), DownloadResult::Complete);
     EXPECT_TRUE(log.has(" Load tasks from file success!"));
     EXPECT_TRUE(enginetest::ReadFile(local_) == winnerBytes) << "the file is the winner's, byte for byte";
-    // The download asked for exactly what the speed test had not fetched, each task once.
-    EXPECT_EQ(Merged(AskedFor(server, "/one.exe", size)), Complement(counted, size));
-    EXPECT_EQ(server.bytesSent(), size - adopted);
+    // The download asked for exactly what the speed test had not fetched, each byte once.
+    const Spans asked = AskedFor(server, "/one.exe", size);
+    EXPECT_EQ(Merged(asked), Complement(counted, size));
     EXPECT_EQ(RangeRequests(server, "/two.exe"), 0u);
-    EXPECT_EQ(RangeRequests(server, "/one.exe"), openTasks);
+    EXPECT_LE(RangeRequests(server, "/one.exe"), openTasks + Cuts(log));
+    // Unless idle workers took over the rest of slow runs at the end: each such cut asks
+    // again for the rest of a run, and the cut request may have had bytes past the cut on
+    // their way (sent, never written).
+    const std::int64_t slack = static_cast<std::int64_t>(Cuts(log)) * 2 * kMiB;
+    EXPECT_LE(Length(asked), size - adopted + slack);
+    EXPECT_GE(server.bytesSent(), size - adopted);
+    EXPECT_LE(server.bytesSent(), size - adopted + slack);
 }
 
 TEST_F(SpeedTestBytesTest, BytesGoOnlyToTheSameFileAtTheSameUrl) {

@@ -136,7 +136,8 @@ int RunDownload(const std::vector<std::string>& args) {
     const DownloadInfo first = downloader.downloadInfo();
     CStallWatch stall(StallLimitMs(), CStallWatch::kDefaultFloorBytesPerSecond, first.tick, first.downloaded);
     while (!downloader.driverFinished()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // Short naps: the command ends within a few milliseconds of the download.
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (platform::InterruptScope::Requested()) {
             interrupted = true;
             if (terminal) std::printf("\n");
@@ -163,10 +164,11 @@ int RunDownload(const std::vector<std::string>& args) {
         }
         const double percent = size > 0 ? 100.0 * static_cast<double>(have) / static_cast<double>(size) : 0.0;
         const double eta = speed > 0 ? static_cast<double>(size - have) / 1e6 / speed : -1.0;
-        if (terminal) {
+        if (terminal && now - lastPrint >= 0.1) {
+            lastPrint = now;
             std::printf("\r%6.2f%%  %8.2f MB/s  ETA %s   ", percent, speed, FormatEta(eta).c_str());
             std::fflush(stdout);
-        } else if (now - lastPrint >= 1.0) {
+        } else if (!terminal && now - lastPrint >= 1.0) {
             std::printf("progress %.2f%% %.2f MB/s eta %s\n", percent, speed, FormatEta(eta).c_str());
             std::fflush(stdout);
             lastPrint = now;
