@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -83,10 +85,16 @@ public:
 using qvtest::ReadFile;
 using qvtest::WriteFile;
 
+// Eight bytes from each draw: a byte per draw takes seconds per 64 MiB in the sanitized build.
 inline std::string RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937_64 rng(seed);
     std::string out(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<char>(rng());
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        const std::uint64_t draw = rng();
+        std::memcpy(out.data() + i, &draw, 8);
+    }
+    for (std::uint64_t draw = rng(); i < size; ++i, draw >>= 8) out[i] = static_cast<char>(draw);
     return out;
 }
 

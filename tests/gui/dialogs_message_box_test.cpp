@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -250,7 +251,24 @@ const TKindCase kKindCases[] = {
     {MessageKind::ClickShortcutToLaunch, "skin\\message_exclamation.png", false, false},
 };
 
-TEST_F(MessageBoxWindow, EveryKindShowsItsTextsIconAndButtonsAndItsCloseButtonEffect) {
+// One language per test, so the languages' sweeps run side by side. Arabic and Hindi
+// too: their pictures show right-to-left and Devanagari texts in the box.
+struct TLanguageCase {
+    int language;
+    const char* tag;  // in the pictures' names
+};
+
+class MessageBoxKinds : public MessageBoxWindow, public ::testing::WithParamInterface<TLanguageCase> {};
+
+// The tag names the test in CTest's list.
+void PrintTo(const TLanguageCase& c, std::ostream* out) { *out << c.tag; }
+
+INSTANTIATE_TEST_SUITE_P(InEachLanguage, MessageBoxKinds,
+                         ::testing::Values(TLanguageCase{kLanguageEnglish, "en"}, TLanguageCase{kLanguageChinese, "zh-cn"},
+                                           TLanguageCase{8, "ar"}, TLanguageCase{15, "hi"}));
+
+TEST_P(MessageBoxKinds, EveryKindShowsItsTextsIconAndButtonsAndItsCloseButtonEffect) {
+    const auto [language, tag] = GetParam();
     OwnerWnd owner;
     OpenOwner(owner);
     RecordingReporter reporter;
@@ -260,68 +278,62 @@ TEST_F(MessageBoxWindow, EveryKindShowsItsTextsIconAndButtonsAndItsCloseButtonEf
     const auto exclamation = PackageImage("skin/message_exclamation.png");
     ASSERT_TRUE(help && exclamation);
 
-    // Arabic and Hindi too: their pictures show right-to-left and Devanagari texts in the box.
-    const std::pair<int, const char*> languages[] = {
-        {kLanguageEnglish, "en"}, {kLanguageChinese, "zh-cn"}, {8, "ar"}, {15, "hi"}};
-    for (const auto& [language, tag] : languages) {
-        for (const TKindCase& c : kKindCases) {
-            SCOPED_TRACE(std::string(to_string(c.kind)) + " in language " + std::to_string(language));
-            owner.messages.clear();
-            BoxRun run(c.kind, language, &owner, reporter);
-            WaitShown(run);
-            MessageBoxWnd* box = run.box();
-            int x, y, w, h;
-            box->Bounds(x, y, w, h);
-            EXPECT_EQ(w, c.kind == MessageKind::AlternativeLayout ? 452 : 500);
-            EXPECT_EQ(h, 190);
+    for (const TKindCase& c : kKindCases) {
+        SCOPED_TRACE(std::string(to_string(c.kind)) + " in language " + std::to_string(language));
+        owner.messages.clear();
+        BoxRun run(c.kind, language, &owner, reporter);
+        WaitShown(run);
+        MessageBoxWnd* box = run.box();
+        int x, y, w, h;
+        box->Bounds(x, y, w, h);
+        EXPECT_EQ(w, c.kind == MessageKind::AlternativeLayout ? 452 : 500);
+        EXPECT_EQ(h, 190);
 
-            // Texts: the kind's labels of "message_page"; kind 5 keeps its layout's.
-            auto text = [&](const char* key) -> std::string {
-                return key && *key ? GetLanguageText(language, "message_page", key) : std::string();
-            };
-            const MessageBoxWnd::TKindTexts* keys = MessageBoxWnd::TextsOf(c.kind);
-            if (c.kind == MessageKind::AlternativeLayout) {
-                EXPECT_EQ(box->FindControl("btn_yes")->GetText(), "OK");
+        // Texts: the kind's labels of "message_page"; kind 5 keeps its layout's.
+        auto text = [&](const char* key) -> std::string {
+            return key && *key ? GetLanguageText(language, "message_page", key) : std::string();
+        };
+        const MessageBoxWnd::TKindTexts* keys = MessageBoxWnd::TextsOf(c.kind);
+        if (c.kind == MessageKind::AlternativeLayout) {
+            EXPECT_EQ(box->FindControl("btn_yes")->GetText(), "OK");
+            EXPECT_NE(box->FindControl("msg_describe")->GetText(), "");
+        } else {
+            EXPECT_EQ(box->FindControl("msg_describe")->GetText(), text(keys ? keys->describeKey : nullptr));
+            EXPECT_EQ(box->FindControl("msg_question")->GetText(), text(keys ? keys->questionKey : nullptr));
+            EXPECT_EQ(box->FindControl("btn_yes")->GetText(), text(keys ? keys->yesKey : nullptr));
+            EXPECT_EQ(box->FindControl("btn_no")->GetText(), text(keys ? keys->noKey : nullptr));
+            if (keys) {
                 EXPECT_NE(box->FindControl("msg_describe")->GetText(), "");
-            } else {
-                EXPECT_EQ(box->FindControl("msg_describe")->GetText(), text(keys ? keys->describeKey : nullptr));
-                EXPECT_EQ(box->FindControl("msg_question")->GetText(), text(keys ? keys->questionKey : nullptr));
-                EXPECT_EQ(box->FindControl("btn_yes")->GetText(), text(keys ? keys->yesKey : nullptr));
-                EXPECT_EQ(box->FindControl("btn_no")->GetText(), text(keys ? keys->noKey : nullptr));
-                if (keys) {
-                    EXPECT_NE(box->FindControl("msg_describe")->GetText(), "");
-                }
             }
-            EXPECT_EQ(box->FindControl("btn_no")->IsVisible(), c.noShown);
-            EXPECT_TRUE(box->FindControl("btn_yes")->IsVisible());
-            if (*c.icon) {
-                EXPECT_EQ(box->FindControl("iconimage")->GetBkImage(), c.icon);
-            }
-
-            // On screen: the icon that was chosen, not the other one.
-            std::string name = std::string("dialog_") + tag + "_" +
-                               to_string(c.kind) + ".png";
-            auto shot = Screenshot(box, shotDir ? (fs::path(shotDir) / name).string() : (tmp / name).string());
-            ASSERT_NE(shot, nullptr);
-            TRect iconPos = box->FindControl("iconimage")->GetPos();
-            double toHelp = MeanDifference(*shot, iconPos, *help);
-            double toExclamation = MeanDifference(*shot, iconPos, *exclamation);
-            std::string shownIcon = box->FindControl("iconimage")->GetBkImage();
-            if (shownIcon.find("help") != std::string::npos) {
-                EXPECT_LT(toHelp, 8.0);
-                EXPECT_GT(toExclamation, toHelp + 8.0);
-            } else {
-                EXPECT_LT(toExclamation, 8.0);
-                EXPECT_GT(toHelp, toExclamation + 8.0);
-            }
-
-            Click(box, "closebtn");
-            Pump(5000, [&] { return run.Done(); });
-            EXPECT_EQ(run.Result(), MessageBoxResult::NoOrClose);
-            Pump(100);
-            bool cleared = std::count(owner.messages.begin(), owner.messages.end(), MessageBoxWnd::UM_CLEAR_DOWNLOAD) == 1;
-            EXPECT_EQ(cleared, c.clearsDownload);
         }
+        EXPECT_EQ(box->FindControl("btn_no")->IsVisible(), c.noShown);
+        EXPECT_TRUE(box->FindControl("btn_yes")->IsVisible());
+        if (*c.icon) {
+            EXPECT_EQ(box->FindControl("iconimage")->GetBkImage(), c.icon);
+        }
+
+        // On screen: the icon that was chosen, not the other one.
+        std::string name = std::string("dialog_") + tag + "_" + to_string(c.kind) + ".png";
+        auto shot = Screenshot(box, shotDir ? (fs::path(shotDir) / name).string() : (tmp / name).string());
+        ASSERT_NE(shot, nullptr);
+        TRect iconPos = box->FindControl("iconimage")->GetPos();
+        double toHelp = MeanDifference(*shot, iconPos, *help);
+        double toExclamation = MeanDifference(*shot, iconPos, *exclamation);
+        std::string shownIcon = box->FindControl("iconimage")->GetBkImage();
+        if (shownIcon.find("help") != std::string::npos) {
+            EXPECT_LT(toHelp, 8.0);
+            EXPECT_GT(toExclamation, toHelp + 8.0);
+        } else {
+            EXPECT_LT(toExclamation, 8.0);
+            EXPECT_GT(toHelp, toExclamation + 8.0);
+        }
+
+        Click(box, "closebtn");
+        Pump(5000, [&] { return run.Done(); });
+        EXPECT_EQ(run.Result(), MessageBoxResult::NoOrClose);
+        Pump(100);
+        bool cleared = std::count(owner.messages.begin(), owner.messages.end(), MessageBoxWnd::UM_CLEAR_DOWNLOAD) == 1;
+        EXPECT_EQ(cleared, c.clearsDownload);
     }
     EXPECT_TRUE(reporter.events.empty());
 }

@@ -6,7 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
+#include <memory>
+#include <thread>
 
 #include "src/wizard/CUnattendedInstall.h"
 #include "tests/network/NetworkTestSupport.h"
@@ -14,6 +15,7 @@
 #include "tests/support/ServerProcess.h"
 #include "tests/support/ShellCommand.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TestHttpServer.h"
 #include "tests/support/TinyProxy.h"
 
@@ -74,27 +76,48 @@ protected:
 
 TEST_F(Proxy, EverySetupRequestGoesThroughTheProxy) {
     // A genuine installer: configuration, identity, location, speed test, download and
-    // analytics. A tampered one adds the failure report.
+    // analytics. A tampered one adds the failure report. Each run has its own proxy,
+    // servers and user, so the two run side by side (most of a run is its speed test's
+    // fixed seconds).
+    struct Case {
+        bool tampered;
+        std::unique_ptr<qvtest::TinyProxy> proxy;
+        std::unique_ptr<qvtest::DemoEnvironment> demo;
+        fs::path root;
+        qvtest::ShellResult run;
+    };
+    Case cases[2];
     for (const bool tampered : {false, true}) {
-        SCOPED_TRACE(tampered ? "tampered installer" : "genuine installer");
-        qvtest::TinyProxy proxy(folder_.path() / (tampered ? "proxy-tampered" : "proxy"));
+        Case& c = cases[tampered ? 1 : 0];
+        c.tampered = tampered;
+        c.proxy = std::make_unique<qvtest::TinyProxy>(folder_.path() / (tampered ? "proxy-tampered" : "proxy"));
         std::string error;
-        ASSERT_TRUE(proxy.Start(error)) << error;
-        qvtest::DemoEnvironment demo(DemoOptions());
+        ASSERT_TRUE(c.proxy->Start(error)) << error;
+        c.demo = std::make_unique<qvtest::DemoEnvironment>(DemoOptions());
         if (tampered) {
-            std::string bytes = demo.installerBytes();
+            std::string bytes = c.demo->installerBytes();
             bytes[bytes.size() / 2] ^= 0x01;
-            demo.ServeInstaller(bytes);
+            c.demo->ServeInstaller(bytes);
         }
-        const fs::path root = folder_.path() / (tampered ? "tampered" : "genuine");
-        const fs::path target = root / "opt" / "Morvik";
-        const qvtest::ShellResult run = RunSetup(demo, proxy.url(), root);
+        c.root = folder_.path() / (tampered ? "tampered" : "genuine");
+    }
+    {
+        std::thread tamperedRun([&c = cases[1]] { c.run = RunSetup(*c.demo, c.proxy->url(), c.root); });
+        cases[0].run = RunSetup(*cases[0].demo, cases[0].proxy->url(), cases[0].root);
+        tamperedRun.join();
+    }
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.tampered ? "tampered installer" : "genuine installer");
+        const bool tampered = c.tampered;
+        qvtest::DemoEnvironment& demo = *c.demo;
+        const qvtest::ShellResult& run = c.run;
+        const fs::path target = c.root / "opt" / "Morvik";
         demo.service().Stop();
-        proxy.Stop();
+        c.proxy->Stop();
         ASSERT_EQ(run.exitCode, tampered ? UNATTENDED_BAD_SIGNATURE : UNATTENDED_INSTALLED) << run.out << run.err;
         EXPECT_EQ(fs::exists(target / "Morvik Backup" / "MorvikBackup.exe"), !tampered);
 
-        const std::vector<std::string> proxied = proxy.Requests();
+        const std::vector<std::string> proxied = c.proxy->Requests();
         // As many requests passed the proxy as reached the service and the download server.
         const std::string service = "http://127.0.0.1:" + std::to_string(demo.service().Port()) + "/";
         EXPECT_EQ(demo.service().Count(qvtest::FakeMakerService::Endpoint::QueryDownloader), 1u);
@@ -152,8 +175,7 @@ TEST_F(Proxy, AKilledDownloadResumesThroughTheProxy) {
         proxy.Stop();
         EXPECT_EQ(resumed.exitCode, 0) << resumed.out;
         EXPECT_NE(resumed.out.find("resuming " + file), std::string::npos) << resumed.out;
-        std::ifstream in(file, std::ios::binary);
-        const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string got = qvtest::ReadFile(file);
         EXPECT_TRUE(got == qvtest::TestHttpServer::GeneratedContent(0, static_cast<std::size_t>(size)))
             << "the resumed file differs from the one served";
 

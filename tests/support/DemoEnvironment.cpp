@@ -4,8 +4,9 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include "tests/support/TestFiles.h"
 
 namespace qvtest {
 namespace {
@@ -41,9 +42,10 @@ std::string DemoEnvironment::Md5Hex(const std::string& bytes) {
 }
 
 DemoEnvironment::DemoEnvironment(Options options) : options_(std::move(options)) {
-    std::ifstream in(options_.installerPath, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read the sample installer " + options_.installerPath);
-    installer_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!std::ifstream(options_.installerPath, std::ios::binary)) {
+        throw std::runtime_error("cannot read the sample installer " + options_.installerPath);
+    }
+    installer_ = qvtest::ReadFile(options_.installerPath);
     md5_ = options_.md5.empty() ? Md5Hex(installer_) : options_.md5;
     service_ = std::make_unique<FakeMakerService>();
     downloads_ = std::make_unique<TestHttpServer>();

@@ -14,7 +14,11 @@ namespace qvtest {
 // The bytes of `path`; empty when it cannot be read.
 inline std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    // In blocks: a character at a time takes seconds per 64 MiB in the sanitized build.
+    std::string bytes;
+    char block[1 << 16];
+    while (in.read(block, sizeof block) || in.gcount() > 0) bytes.append(block, static_cast<std::size_t>(in.gcount()));
+    return bytes;
 }
 
 // Replaces `path` by `bytes`, making its folder first when it is missing.

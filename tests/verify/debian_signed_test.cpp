@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,15 +20,13 @@
 #include "platform/TrustVerifier.h"
 #include "tests/support/ShellCommand.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using qvtest::ReadFile;
 
 void WriteBytes(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -168,7 +165,7 @@ TEST_F(DebianSignedTest, GenuineImagesVerifyAndNameTheirSigner) {
     for (const Genuine& g : kGenuine) {
         SCOPED_TRACE(g.file);
         const fs::path file = Copy(g.file);
-        const std::string image = ReadBytes(file);
+        const std::string image = ReadFile(file);
         const Pkcs7Facts facts = ReadSigner(image, ReadPe(image));
         ASSERT_FALSE(facts.signer.fingerprint.empty()) << "OpenSSL finds no signer certificate in the image";
         EXPECT_NE(facts.signer.subject.find(g.signerSubject), std::string::npos) << facts.signer.subject;
@@ -195,7 +192,7 @@ TEST_F(DebianSignedTest, EveryDamagedCopyIsRefused) {
     const platform::TrustVerifier verifier;
     for (const Genuine& g : kGenuine) {
         SCOPED_TRACE(g.file);
-        const std::string image = ReadBytes(*files_ / g.file);
+        const std::string image = ReadFile(*files_ / g.file);
         const PeFacts pe = ReadPe(image);
         ASSERT_GT(pe.entryOffset, 0u);
         ASSERT_EQ(pe.tableOffset + pe.tableSize, image.size());
@@ -260,7 +257,7 @@ TEST_F(DebianSignedTest, KernelModuleSaysItsCertificateIsMissingAndVerifiesWithI
     EXPECT_NE(run.out.find("signer_sha256: " + fingerprint + "\n"), std::string::npos) << run.out;
 
     // One flipped byte of the module's code, or of its signature, or a cut: refused.
-    const std::string bytes = ReadBytes(module);
+    const std::string bytes = ReadFile(module);
     std::string code = bytes, signature = bytes;
     code[bytes.size() / 4] ^= 0x01;
     signature[bytes.size() - 28 - 12 - 10] ^= 0x01;  // inside the signature value, which ends the CMS block

@@ -1,7 +1,8 @@
-// Embedded signatures, checked hash-only, on fixtures signed at test time with a
-// throw-away certificate: Authenticode PE images (signed by osslsigncode, whose own
-// verdict every PE result must agree with) and shell installers with an appended CMS
-// signature; pinned signers, and a module-layout signature that carries no certificate.
+// Embedded signatures, checked hash-only, on fixtures the build signs with a throw-away
+// certificate (tests/fixtures/signing/make_fixtures.sh): Authenticode PE images (signed
+// by osslsigncode, whose own verdict every PE result must agree with) and shell
+// installers with an appended CMS signature; pinned signers, and a module-layout
+// signature that carries no certificate.
 
 #include <gtest/gtest.h>
 
@@ -32,20 +33,15 @@ int RunShell(const std::string& command) {
 
 class SignatureTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        dir_ = new TempDir();
-        const std::string script = std::string(QV_SOURCE_DIR) + "/tests/fixtures/signing/make_fixtures.sh";
-        ASSERT_EQ(RunShell(Quote(script) + " " + Quote(dir_->path().string())), 0) << "fixture signing failed";
+    // A private copy of the fixtures the build signed: some tests add files beside them.
+    void SetUp() override {
+        std::filesystem::copy(QV_SIGNING_FIXTURES_DIR, dir_.path(), std::filesystem::copy_options::recursive);
+        ASSERT_TRUE(std::filesystem::exists(Fixture("signed-sha256.exe"))) << "no fixtures in " QV_SIGNING_FIXTURES_DIR;
     }
-    static void TearDownTestSuite() {
-        delete dir_;
-        dir_ = nullptr;
-    }
-    static std::string Fixture(const std::string& name) { return dir_->file(name); }
+    std::string Fixture(const std::string& name) const { return dir_.file(name); }
 
-    static TempDir* dir_;
+    TempDir dir_;
 };
-TempDir* SignatureTest::dir_ = nullptr;
 
 enum class Verdict { Verified, NotSigned, Refused };
 

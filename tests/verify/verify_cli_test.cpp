@@ -41,23 +41,19 @@ std::string Md5Of(const TempDir& dir, const std::string& path) {
 
 class VerifyCliTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        dir_ = new TempDir();
-        const std::string script = std::string(QV_SOURCE_DIR) + "/tests/fixtures/signing/make_fixtures.sh";
-        ASSERT_EQ(std::system(("'" + script + "' '" + dir_->path().string() + "'").c_str()), 0);
+    // A private copy of the fixtures the build signed: setup-tool verify leaves FILE.db
+    // beside each file it verifies.
+    void SetUp() override {
+        std::filesystem::copy(QV_SIGNING_FIXTURES_DIR, dir_.path(), std::filesystem::copy_options::recursive);
+        ASSERT_TRUE(std::filesystem::exists(dir_.file("signed-sha256.exe"))) << "no fixtures in " QV_SIGNING_FIXTURES_DIR;
     }
-    static void TearDownTestSuite() {
-        delete dir_;
-        dir_ = nullptr;
-    }
-    static TempDir* dir_;
+    TempDir dir_;
 };
-TempDir* VerifyCliTest::dir_ = nullptr;
 
 TEST_F(VerifyCliTest, SignedInstallerWithMatchingDigestPasses) {
-    const std::string file = dir_->file("signed-sha256.exe");
-    const std::string md5 = Md5Of(*dir_, file);
-    const Outcome r = Tool(*dir_, "'" + file + "' --md5 0123 --md5-extra " + md5 + " --version 2.5.1");
+    const std::string file = dir_.file("signed-sha256.exe");
+    const std::string md5 = Md5Of(dir_, file);
+    const Outcome r = Tool(dir_, "'" + file + "' --md5 0123 --md5-extra " + md5 + " --version 2.5.1");
     EXPECT_EQ(r.exit, 0) << r.out;
     EXPECT_NE(r.out.find("md5: " + md5 + "\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("md5_verdict: match\n"), std::string::npos) << r.out;
@@ -68,29 +64,29 @@ TEST_F(VerifyCliTest, SignedInstallerWithMatchingDigestPasses) {
 }
 
 TEST_F(VerifyCliTest, FailuresExitWithOne) {
-    const std::string signedFile = dir_->file("signed64.exe");
+    const std::string signedFile = dir_.file("signed64.exe");
     // Upper-case digest: never a match, though the signature holds.
-    std::string upper = Md5Of(*dir_, signedFile);
+    std::string upper = Md5Of(dir_, signedFile);
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    Outcome r = Tool(*dir_, "'" + signedFile + "' --md5 " + upper);
+    Outcome r = Tool(dir_, "'" + signedFile + "' --md5 " + upper);
     EXPECT_EQ(r.exit, 1) << r.out;
     EXPECT_NE(r.out.find("md5_verdict: no match\n"), std::string::npos) << r.out;
 
-    r = Tool(*dir_, "'" + dir_->file("tampered-code.exe") + "'");
+    r = Tool(dir_, "'" + dir_.file("tampered-code.exe") + "'");
     EXPECT_EQ(r.exit, 1) << r.out;
     EXPECT_NE(r.out.find("md5_verdict: not compared\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("signature_message: Error is: 0x80096010.\n"), std::string::npos) << r.out;
 
-    r = Tool(*dir_, "'" + dir_->file("unsigned.exe") + "'");
+    r = Tool(dir_, "'" + dir_.file("unsigned.exe") + "'");
     EXPECT_EQ(r.exit, 1);
     EXPECT_NE(r.out.find("is not signed.\n"), std::string::npos) << r.out;
 
-    r = Tool(*dir_, "'" + dir_->file("missing.exe") + "' --md5 00");
+    r = Tool(dir_, "'" + dir_.file("missing.exe") + "' --md5 00");
     EXPECT_EQ(r.exit, 1);
     EXPECT_NE(r.out.find("md5_verdict: error 2 "), std::string::npos) << r.out;
 
     // Without a digest to compare, a verified signature is enough.
-    r = Tool(*dir_, "'" + dir_->file("installer-signed.sh") + "'");
+    r = Tool(dir_, "'" + dir_.file("installer-signed.sh") + "'");
     EXPECT_EQ(r.exit, 0) << r.out;
 }
 
@@ -106,11 +102,11 @@ std::string FingerprintOf(const TempDir& dir, const std::string& cert) {
 }
 
 TEST_F(VerifyCliTest, EveryVerdictNamesTheSignerAndPinsDecide) {
-    const std::string signer = FingerprintOf(*dir_, dir_->file("cert.pem"));
-    const std::string other = FingerprintOf(*dir_, dir_->file("other-cert.pem"));
-    const std::string file = dir_->file("installer-signed.sh");
+    const std::string signer = FingerprintOf(dir_, dir_.file("cert.pem"));
+    const std::string other = FingerprintOf(dir_, dir_.file("other-cert.pem"));
+    const std::string file = dir_.file("installer-signed.sh");
 
-    Outcome r = Tool(*dir_, "--print-signer '" + file + "'");
+    Outcome r = Tool(dir_, "--print-signer '" + file + "'");
     EXPECT_EQ(r.exit, 0) << r.out;
     EXPECT_EQ(r.out, signer + "\n");
 
@@ -120,43 +116,43 @@ TEST_F(VerifyCliTest, EveryVerdictNamesTheSignerAndPinsDecide) {
         printed += (i ? ":" : "") + signer.substr(i, 2);
     }
     for (char& c : printed) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    r = Tool(*dir_, "'" + file + "' --signer-sha256 " + other + " --signer-sha256 " + printed);
+    r = Tool(dir_, "'" + file + "' --signer-sha256 " + other + " --signer-sha256 " + printed);
     EXPECT_EQ(r.exit, 0) << r.out;
     EXPECT_NE(r.out.find("signer_sha256: " + signer + "\n"), std::string::npos) << r.out;
 
-    r = Tool(*dir_, "'" + file + "' --signer-sha256 " + other);
+    r = Tool(dir_, "'" + file + "' --signer-sha256 " + other);
     EXPECT_EQ(r.exit, 1) << r.out;
     EXPECT_NE(r.out.find("signature_message: The file \"" + file + "\" is signed by an untrusted signer.\n"),
               std::string::npos) << r.out;
     EXPECT_NE(r.out.find("signer_sha256: " + signer + "\n"), std::string::npos) << r.out;
 
     // No verified signature, no signer: said so, and --print-signer prints nothing, writes nothing.
-    r = Tool(*dir_, "'" + dir_->file("tampered-code.exe") + "'");
+    r = Tool(dir_, "'" + dir_.file("tampered-code.exe") + "'");
     EXPECT_NE(r.out.find("signer_sha256: none\n"), std::string::npos) << r.out;
-    const std::string unsignedFile = dir_->file("unsigned64.exe");
-    r = Tool(*dir_, "--print-signer '" + unsignedFile + "'");
+    const std::string unsignedFile = dir_.file("unsigned64.exe");
+    r = Tool(dir_, "--print-signer '" + unsignedFile + "'");
     EXPECT_EQ(r.exit, 1) << r.out;
     EXPECT_EQ(r.out, "setup-tool verify: The file \"" + unsignedFile + "\" is not signed.\n");
     EXPECT_FALSE(std::filesystem::exists(unsignedFile + ".db"));
 
     // A signature without its certificate verifies with the certificate given.
-    r = Tool(*dir_, "'" + dir_->file("module-nocert.ko") + "'");
+    r = Tool(dir_, "'" + dir_.file("module-nocert.ko") + "'");
     EXPECT_EQ(r.exit, 1) << r.out;
     EXPECT_NE(r.out.find("is signed, signer certificate not included.\n"), std::string::npos) << r.out;
-    r = Tool(*dir_, "--print-signer '" + dir_->file("module-nocert.ko") + "' --signer-cert '" + dir_->file("cert.pem") + "'");
+    r = Tool(dir_, "--print-signer '" + dir_.file("module-nocert.ko") + "' --signer-cert '" + dir_.file("cert.pem") + "'");
     EXPECT_EQ(r.exit, 0) << r.out;
     EXPECT_EQ(r.out, signer + "\n");
 }
 
 TEST_F(VerifyCliTest, UsageErrorsExitWithTwo) {
-    const std::string file = dir_->file("signed-sha1.exe");
+    const std::string file = dir_.file("signed-sha1.exe");
     for (const std::string& args : {std::string(""), "'" + file + "' --md5", "'" + file + "' --bogus",
                                    "'" + file + "' '" + file + "'", std::string("--version 1"),
                                    "'" + file + "' --signer-sha256 abc", "'" + file + "' --signer-sha256",
-                                   "'" + file + "' --signer-cert '" + dir_->file("plain.txt") + "'",
+                                   "'" + file + "' --signer-cert '" + dir_.file("plain.txt") + "'",
                                    "--print-signer '" + file + "' --md5 00", std::string("--print-signer")}) {
         SCOPED_TRACE(args);
-        const Outcome r = Tool(*dir_, args);
+        const Outcome r = Tool(dir_, args);
         EXPECT_EQ(r.exit, 2) << r.out;
         EXPECT_NE(r.out.find("usage: setup-tool verify FILE"), std::string::npos) << r.out;
     }
