@@ -14,6 +14,7 @@
 #include "src/language/LanguageTable.h"
 #include "src/config/InstallPaths.h"
 #include "src/wizard/LaunchEvents.h"
+#include "src/wizard/PipelineTestHooks.h"
 #include "src/wizard/WizardState.h"
 #include "src/system/PreInstallChecks.h"
 #include "src/system/ProcessLaunch.h"
@@ -245,7 +246,7 @@ int RunUnattendedInstall(const UnattendedRequest& request) {
                 installDir.c_str());
     std::fflush(stdout);
 
-    InstallPipelineOptions pipelineOptions;
+    InstallPipelineOptions pipelineOptions = PipelineOptionsFromTestHooks();
     pipelineOptions.onFolderBusy = [&configure](const std::string& folder) {
         std::fprintf(stderr, "Setup: another install of %s is running (in %s); waiting for it to end\n",
                      configure.Software_name.c_str(), folder.c_str());

@@ -1,9 +1,7 @@
 // The main window's answers to the user: links, clicks, the panel, the folder choice,
 // starting the install, retrying, starting the product and closing.
 
-#include <charconv>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +14,7 @@
 #include "src/language/LanguageFormat.h"
 #include "src/language/LanguageTable.h"
 #include "src/wizard/LaunchEvents.h"
+#include "src/wizard/PipelineTestHooks.h"
 #include "src/system/PreInstallChecks.h"
 #include "src/system/ProcessLaunch.h"
 #include "platform/ProcessLogger.h"
@@ -53,39 +52,6 @@ void SelectPage(SkinUI::CControl* tabs, int page) {
 bool IsChecked(SkinUI::CControl* control) {
     auto* box = dynamic_cast<SkinUI::COption*>(control);
     return box != nullptr && box->IsSelected();
-}
-
-// Test hooks, read here only, for the end-to-end tests of the real Setup; unset, the
-// product's limits hold. QV_TEST_STALL_LIMIT_MS shortens the download's 30 s stall limit,
-// QV_TEST_INSTALLER_WAIT_MS each of the 242 waits for the installer and the pause after it,
-// and while the file QV_TEST_NETWORK_DOWN_FILE names exists the network check says no.
-std::optional<std::uint32_t> TestMilliseconds(const char* name) {
-    const char* text = std::getenv(name);
-    if (text == nullptr || *text == '\0') return std::nullopt;
-    std::uint32_t value = 0;
-    const char* end = text + std::char_traits<char>::length(text);
-    const auto [stop, error] = std::from_chars(text, end, value);
-    if (error != std::errc() || stop != end || value == 0 || value > 600000) return std::nullopt;
-    return value;
-}
-
-InstallPipelineOptions TestHookOptions() {
-    InstallPipelineOptions options;
-    if (auto stall = TestMilliseconds("QV_TEST_STALL_LIMIT_MS")) {
-        options.download.stallLimitMs = *stall;
-        if (options.download.noSpeedEventMs > *stall) options.download.noSpeedEventMs = *stall;
-    }
-    if (auto wait = TestMilliseconds("QV_TEST_INSTALLER_WAIT_MS")) {
-        options.installerWait.waitMs = *wait;
-        options.installerWait.pauseMs = *wait;
-    }
-    if (const char* file = std::getenv("QV_TEST_NETWORK_DOWN_FILE"); file != nullptr && *file != '\0') {
-        options.networkAlive = [marker = std::string(file)] {
-            std::error_code ignored;
-            return !std::filesystem::exists(marker, ignored) && platform::IsNetworkAlive();
-        };
-    }
-    return options;
 }
 
 bool ContentDeliveryUrl(const std::string& url) {
@@ -259,7 +225,7 @@ int InstallUIMainWnd::StartInstall() {
 
 void InstallUIMainWnd::StartPipeline() {
     pipelineStarted_ = true;
-    auto pipeline = std::make_shared<CInstallPipeline>(*this, state_, DefaultEventReporter(), TestHookOptions());
+    auto pipeline = std::make_shared<CInstallPipeline>(*this, state_, DefaultEventReporter(), PipelineOptionsFromTestHooks());
     CInstallPipeline::StartThread(std::move(pipeline));
 }
 

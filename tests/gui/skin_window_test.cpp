@@ -572,7 +572,7 @@ long ResidentKiB() {
 }
 
 TEST_F(SkinWindow, TwoHundredMessageBoxesLeaveResidentMemoryFlat) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(QV_TEST_UNDER_ASAN)
     // The sanitizer holds freed memory back on purpose; measure in a child without that hold.
     if (!std::getenv("QV_RSS_CHILD")) {
         std::string self = fs::read_symlink("/proc/self/exe").string();
