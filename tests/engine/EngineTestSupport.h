@@ -85,7 +85,7 @@ public:
 using qvtest::ReadFile;
 using qvtest::WriteFile;
 
-// Eight bytes from each draw: a byte per draw takes seconds per 64 MiB in the sanitized build.
+// Eight bytes from each draw: a byte per draw takes seconds for the tests' files of many MiB.
 inline std::string RandomBytes(std::size_t size, unsigned seed) {
     std::mt19937_64 rng(seed);
     std::string out(size, '\0');

@@ -243,12 +243,13 @@ TEST_F(WizardStartup, SlowServiceWindowAtOnceThenTheServicesProductAndOneChannel
 }
 
 // A private X server whose window manager area (_NET_WORKAREA, as a panel leaves it) is
-// smaller than the screen. Ended with the object.
+// smaller than the screen. Ended with the object. It must not reset when xprop, its first
+// client, leaves: a reset drops the property and refuses Setup's connection meanwhile.
 class PanelledScreen {
 public:
     PanelledScreen() : folder_("qv-xvfb-") {
         const fs::path display = folder_.path() / "display";
-        pid_ = qvtest::ShellOutput("Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>" + display.string() +
+        pid_ = qvtest::ShellOutput("Xvfb -displayfd 3 -screen 0 1024x768x24 -noreset -nolisten tcp 3>" + display.string() +
                                    " >/dev/null 2>&1 & echo $!");
         while (!pid_.empty() && pid_.back() == '\n') pid_.pop_back();
         qvtest::WaitUntil([&] { return !ReadFile(display).empty(); }, 10s);

@@ -3,7 +3,6 @@
 #include <openssl/evp.h>
 
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 
 #include "tests/support/TestFiles.h"
@@ -42,10 +41,8 @@ std::string DemoEnvironment::Md5Hex(const std::string& bytes) {
 }
 
 DemoEnvironment::DemoEnvironment(Options options) : options_(std::move(options)) {
-    if (!std::ifstream(options_.installerPath, std::ios::binary)) {
-        throw std::runtime_error("cannot read the sample installer " + options_.installerPath);
-    }
     installer_ = qvtest::ReadFile(options_.installerPath);
+    if (installer_.empty()) throw std::runtime_error("cannot read the sample installer " + options_.installerPath);
     md5_ = options_.md5.empty() ? Md5Hex(installer_) : options_.md5;
     service_ = std::make_unique<FakeMakerService>();
     downloads_ = std::make_unique<TestHttpServer>();

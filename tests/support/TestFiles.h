@@ -14,7 +14,7 @@ namespace qvtest {
 // The bytes of `path`; empty when it cannot be read.
 inline std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    // In blocks: a character at a time takes seconds per 64 MiB in the sanitized build.
+    // In blocks: a character at a time takes seconds for the tests' files of many MiB.
     std::string bytes;
     char block[1 << 16];
     while (in.read(block, sizeof block) || in.gcount() > 0) bytes.append(block, static_cast<std::size_t>(in.gcount()));
