@@ -1,6 +1,7 @@
 #include "src/engine/CDownloadThread.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "src/engine/DownloadTask.h"
 #include "platform/Clock.h"
@@ -27,6 +28,10 @@ void CDownloadThread::setRun(std::vector<DownloadTask*> run) {
 }
 
 int CDownloadThread::run() {
+    if (m_earlyAssigned) {
+        m_earlyAssigned = false;
+        return runEarly();
+    }
     DownloadTask* task = this->task();
     if (task == nullptr) return 1;
     {
@@ -61,6 +66,14 @@ int CDownloadThread::run() {
         }
         m_run.clear();
     }
+    recordFigures();
+    m_busy.store(false);
+    // The task is back with the driver; only this worker waits.
+    if (m_bytes.load() == 0 && !cut) pause(kPauseAfterNoProgressMs);
+    return 1;
+}
+
+void CDownloadThread::recordFigures() {
     const Transfer figures = transfer();
     if (figures.bytes >= kRateSampleBytes) {
         // A burst within one tick counts as one millisecond.
@@ -70,9 +83,84 @@ int CDownloadThread::run() {
     if (figures.firstByteMs != 0) {
         m_lastLatencyMs.store(static_cast<std::int64_t>(figures.firstByteMs - figures.startMs));
     }
+}
+
+void CDownloadThread::setEarly(std::string url, std::int64_t start, std::int64_t end) {
+    std::lock_guard<std::mutex> lock(writeMutex());
+    m_earlyAssigned = true;
+    m_earlyUrl = std::move(url);
+    m_earlyStart = start;
+    m_earlyEnd = end;
+    m_run.clear();
+    m_early.store(Early::Pending);
+}
+
+bool CDownloadThread::adoptEarly(std::vector<DownloadTask*> run) {
+    {
+        std::lock_guard<std::mutex> lock(writeMutex());
+        if (m_early.load() != Early::Pending || run.empty()) return false;
+        m_run = std::move(run);
+        adoptTask(m_run.front());
+        m_early.store(Early::Adopted);
+    }
+    m_earlyWord.notify_all();
+    return true;
+}
+
+void CDownloadThread::cancelEarly() {
+    {
+        std::lock_guard<std::mutex> lock(writeMutex());
+        if (m_early.load() != Early::Pending) return;
+        m_early.store(Early::Cancelled);
+    }
+    m_earlyWord.notify_all();
+}
+
+bool CDownloadThread::awaitEarly() {
+    std::unique_lock<std::mutex> lock(writeMutex());
+    while (m_early.load() == Early::Pending) {
+        // A pool shutting down stops its workers without a word from the driver.
+        if (state() == STATE_STOP) {
+            m_early.store(Early::Cancelled);
+            break;
+        }
+        m_earlyWord.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    return m_early.load() == Early::Adopted;
+}
+
+int CDownloadThread::runEarly() {
+    bool adopted = false;
+    if (m_early.load() != Early::Cancelled) {
+        if (!m_tool) {
+            m_tool = std::make_unique<CLibcurlTool>();
+            m_tool->init();
+        }
+        m_tool->setRangeTimeouts(m_timeouts);
+        {
+            std::lock_guard<std::mutex> lock(writeMutex());
+            m_request = RangeRequest{};
+            m_request.early = true;
+        }
+        m_tool->httpDownloadContent(m_earlyUrl, m_earlyStart, m_earlyEnd, this);
+    }
+    bool cut = false;
+    {
+        // Adopted or not, the driver hands this request nothing more.
+        std::lock_guard<std::mutex> lock(writeMutex());
+        adopted = m_early.load() == Early::Adopted;
+        m_early.store(Early::None);
+        cut = m_request.cut;
+        for (DownloadTask* done : m_run) {
+            if (done == m_run.front() || done->StartPos < m_request.nextByte) done->RequestTimes.fetch_add(1);
+            done->TaskStatus.store(TASK_REQUESTED);
+        }
+        m_run.clear();
+    }
+    recordFigures();
     m_busy.store(false);
-    // The task is back with the driver; only this worker waits.
-    if (figures.bytes == 0 && !cut) pause(kPauseAfterNoProgressMs);
+    // An answer the driver wanted and that moved nothing: as after any such request.
+    if (adopted && m_bytes.load() == 0 && !cut) pause(kPauseAfterNoProgressMs);
     return 1;
 }
 

@@ -7,12 +7,18 @@
 // While the request runs, the driver may take the rest of it away (cutRun): the bytes
 // from a given offset on go to other workers, and this request stops where they begin.
 //
+// A download that starts afresh sends its first requests along with the size probe, before
+// any task exists (setEarly): on a far server that saves the probe's round trip. Such a
+// request writes nothing until the driver hands it the tasks of exactly its range
+// (adoptEarly); without them (another size, a redirect, a stop) it ends quietly.
+//
 // Threads: run() and the write callback it drives execute on this worker thread; the
 // file and the write mutex are shared with every other worker and owned by the pool.
 // setRun belongs to the driver while the worker is idle; cutRun and the run's tasks are
 // used under the write mutex; the figures of transfer() are atomics any thread may read.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -41,6 +47,7 @@ struct RangeRequest {
     std::size_t taskIndex = 0;  // the task of the run that nextByte belongs to
     bool open = false;          // the transfer runs: its rest may be taken away
     bool cut = false;           // it stopped because the rest was taken away, not by a fault
+    bool early = false;         // sent before the tasks existed: writes only once adopted
 };
 
 class CDownloadThread : public CThread {
@@ -101,6 +108,24 @@ public:
     // Any thread: a snapshot of the figures.
     Transfer transfer() const;
 
+    // Driver or caller, while the worker is idle, before the dispatch (of no task) that
+    // starts it: the next assignment is an early request for the bytes start-end of `url`,
+    // redirects not followed.
+    void setEarly(std::string url, std::int64_t start, std::int64_t end);
+    // Any thread: an early request was set and the driver has not yet said what it is for.
+    bool earlyPending() const { return m_early.load() == Early::Pending; }
+    std::int64_t earlyStart() const { return m_earlyStart; }
+    std::int64_t earlyEnd() const { return m_earlyEnd; }
+    // Driver: the early request fetches for `run` (ascending, adjacent, together exactly
+    // earlyStart()-earlyEnd()). False when it ended meanwhile: the tasks stay the caller's.
+    bool adoptEarly(std::vector<DownloadTask*> run);
+    // Driver: the early request ends without writing, and logs no error.
+    void cancelEarly();
+    // The range transfer, on this thread, before writing the first bytes of an early
+    // request: waits for the driver's word (or the pool's stop). True when adopted.
+    bool awaitEarly();
+    bool earlyCancelled() const { return m_early.load() == Early::Cancelled; }
+
     // Called by the range transfer, on this thread.
     // Before sending: the last byte the request may write, and the time it is sent.
     void beginTransfer(std::int64_t lastByte);
@@ -111,14 +136,27 @@ public:
     bool wasCut() const { return m_cut.load(); }
 
 private:
+    enum class Early { None, Pending, Adopted, Cancelled };
+
+    int runEarly();
+    // After a request: the rate and latency the driver judges the next one by.
+    void recordFigures();
+
     std::FILE* m_file;  // not owned
     RangeTimeouts m_timeouts;
     // Kept across assignments so the worker's connection is reused; one request per run.
     std::unique_ptr<CLibcurlTool> m_tool;
     RangeRequest m_request;
-    std::int64_t m_fileSize = 0;
+    std::atomic<std::int64_t> m_fileSize{0};  // set while an early request may read it
     std::function<void(int)> m_onWriteError;
     std::vector<DownloadTask*> m_run;
+
+    bool m_earlyAssigned = false;  // set before the dispatch, read by the next run()
+    std::string m_earlyUrl;
+    std::int64_t m_earlyStart = 0;
+    std::int64_t m_earlyEnd = 0;
+    std::atomic<Early> m_early{Early::None};  // changed under the write mutex
+    std::condition_variable m_earlyWord;
 
     std::atomic<std::int64_t> m_stop{0};
     std::atomic<bool> m_cut{false};

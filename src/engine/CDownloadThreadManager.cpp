@@ -48,6 +48,17 @@ int CDownloadThreadManager::dispatchRun(std::vector<DownloadTask*> run) {
     return dispatch(first);
 }
 
+int CDownloadThreadManager::sendEarly(const std::string& url, std::int64_t span) {
+    int sent = 0;
+    for (CDownloadThread* worker = nextIdleWorker(); worker != nullptr && span > 0; worker = nextIdleWorker()) {
+        const std::int64_t start = span * sent;
+        worker->setEarly(url, start, start + span - 1);
+        dispatch(nullptr);
+        ++sent;
+    }
+    return sent;
+}
+
 CDownloadThread* CDownloadThreadManager::nextIdleWorker() const {
     // Every thread of this pool is one of its workers.
     return static_cast<CDownloadThread*>(nextIdle());

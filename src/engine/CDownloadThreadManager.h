@@ -40,6 +40,9 @@ public:
     // Hands a run of tasks (CTaskManager::getRun) to the next idle worker as one request.
     // 0 when none is idle or the run is empty.
     int dispatchRun(std::vector<DownloadTask*> run);
+    // Starts an early request (CDownloadThread::setEarly) of `url` on every idle worker,
+    // the i-th for the bytes i*span to (i+1)*span-1. Returns how many were started.
+    int sendEarly(const std::string& url, std::int64_t span);
     // The next idle worker (null when none): the one dispatchRun hands the next run to.
     CDownloadThread* nextIdleWorker() const;
     // Every worker, busy or idle.

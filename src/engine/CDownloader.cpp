@@ -13,6 +13,7 @@
 #include "platform/ProcessLogger.h"
 #include "platform/Clock.h"
 #include "platform/DiskRoom.h"
+#include "platform/FileStreams.h"
 
 CDownloader::CDownloader(std::string remoteUrl, std::string localPath, std::string taskFilePath,
                          std::int32_t threadCount, IEventReporter& reporter, const RangeTimeouts& timeouts)
@@ -41,6 +42,10 @@ errorcode CDownloader::downloadInit(bool flag, const std::string& label) {
     if (m_threadManager.createThreads(m_threadCount) == 0) {
         LOG(INFO) << " [Error]: cannot open " << m_localPath << ": " << std::strerror(m_threadManager.openErrno());
         return ERRORCODE_LOCAL_FILE;
+    }
+    if (m_earlyRequests && !platform::RegularFileExists(m_taskFilePath) &&
+        m_threadManager.sendEarly(m_remoteUrl, static_cast<std::int64_t>(kFirstRunTasks) * DownloadTask::kSize) > 0) {
+        m_earlyPending.store(true);
     }
     const errorcode result = m_taskManager.loadDownloadTask(flag, label);
     if (result != ERRORCODE_OK) {
@@ -124,6 +129,7 @@ int CDownloader::downloaderThread() {
         m_driverPasses.fetch_add(1, std::memory_order_relaxed);
         const std::int32_t state = m_state.load();
         if (state == STATE_STOPPING) {
+            if (m_earlyPending.exchange(false)) settleEarly(false);
             if (m_threadManager.hasBusyThread()) {
                 stopRequests();
                 m_threadManager.recycle();
@@ -150,6 +156,7 @@ int CDownloader::downloaderThread() {
             continue;
         }
         if (state == STATE_RUNNING) {
+            if (m_earlyPending.exchange(false)) settleEarly(true);
             if (downloadInfo().percent / 10.0 > saves) {
                 saves += 1.0;
                 saveTaskFile();
@@ -292,6 +299,21 @@ bool CDownloader::cutRequest(CDownloadThread& worker, std::int64_t keep) {
     // The task file shows the new task at once: a run killed now resumes with it.
     saveTaskFile();
     return true;
+}
+
+void CDownloader::settleEarly(bool adopt) {
+    // The early requests went to the URL asked for: their answers count only when the
+    // probe found the file there.
+    const bool sameUrl = m_taskManager.remoteUrl() == m_remoteUrl;
+    for (CDownloadThread* worker : m_threadManager.workers()) {
+        if (!worker->earlyPending()) continue;
+        std::vector<DownloadTask*> run;
+        if (adopt && sameUrl) run = m_taskManager.takeRange(worker->earlyStart(), worker->earlyEnd(), kMaxRunTasks);
+        if (!run.empty() && worker->adoptEarly(run)) continue;
+        for (DownloadTask* task : run) task->TaskStatus.store(TASK_WAITING);
+        worker->cancelEarly();
+    }
+    m_taskManager.requeueTasks();
 }
 
 void CDownloader::stopRequests() {

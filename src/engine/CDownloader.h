@@ -11,6 +11,13 @@
 // slowest running request (CEndGame): the task it is in is split in two, the new task
 // appears in the task file, and the slow request stops where the new task begins.
 //
+// A download that starts afresh may send its workers' first requests along with the size
+// probe (setEarlyRequests): the first kFirstRunTasks tasks' worth each, from the start of
+// the file, so that a far server costs one round trip before the first bytes instead of
+// two. Nothing is written before startDownload; the driver then hands each request the
+// tasks of its range, or ends it quietly when they do not exist (a smaller file), when
+// the probe was redirected (the ranges come from where it led), or when it stops.
+//
 // Use: construct -> downloadInit -> (if ERRORCODE_OK) startDownload, watch state() and
 // downloadInfo() -> in every case stopDownload -> waitForDriver -> destroy.
 //
@@ -53,6 +60,9 @@ public:
     CDownloader(const CDownloader&) = delete;
     CDownloader& operator=(const CDownloader&) = delete;
 
+    // Before downloadInit: whether a download without a task file sends its first requests
+    // with the size probe. Off by default (the speed test samples as it always has).
+    void setEarlyRequests(bool on) { m_earlyRequests = on; }
     // Opens the local file with the workers and loads or generates the tasks. `flag` is
     // not used; `label` is the action of the size probe's "GetSize" report.
     // ERRORCODE_LOCAL_FILE: the file cannot be opened; ERRORCODE_CONTENT_LENGTH: no size.
@@ -104,6 +114,9 @@ private:
     bool shareOutSlowest();
     // Stops `worker`'s request after `keep` more bytes; the rest waits. True when it did.
     bool cutRequest(CDownloadThread& worker, std::int64_t keep);
+    // The early requests still waiting for a word: each gets the tasks of its range
+    // (`adopt`) or ends without writing.
+    void settleEarly(bool adopt);
     // Stopping: every running request ends where its bytes stand, so that a run of
     // several tasks does not hold the stop up.
     void stopRequests();
@@ -112,6 +125,8 @@ private:
     std::string m_localPath;
     std::string m_taskFilePath;
     std::int32_t m_threadCount;
+    bool m_earlyRequests = false;
+    std::atomic<bool> m_earlyPending{false};  // set by downloadInit, settled by the driver
     std::atomic<std::int32_t> m_state{STATE_CREATED};
     std::thread m_driver;
     std::atomic<bool> m_driverFinished{false};

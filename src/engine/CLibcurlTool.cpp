@@ -95,14 +95,17 @@ bool CLibcurlTool::init() {
 CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, std::int64_t start, std::int64_t end,
                                            CDownloadThread* thread) {
     const std::string range = std::to_string(start) + "-" + std::to_string(end);
-    DownloadTask* task = thread != nullptr ? thread->task() : nullptr;
-    LOG(INFO) << " Request Range: (" << (task != nullptr ? task->TaskId : 0) << ", "
-              << static_cast<std::int32_t>(end - start) << ") " << range;
-    if (m_curl == nullptr || thread == nullptr || task == nullptr) {
+    // An early request has no task yet: it names the one its range will start.
+    const bool early = thread != nullptr && thread->rangeRequest().early;
+    DownloadTask* task = thread != nullptr && !early ? thread->task() : nullptr;
+    const std::int32_t taskId =
+        early ? static_cast<std::int32_t>(start / DownloadTask::kSize + 1) : (task != nullptr ? task->TaskId : 0);
+    LOG(INFO) << " Request Range: (" << taskId << ", " << static_cast<std::int32_t>(end - start) << ") " << range;
+    if (m_curl == nullptr || thread == nullptr || (task == nullptr && !early)) {
         figureError(CURLE_FAILED_INIT);
         return CURLE_FAILED_INIT;
     }
-    if (thread->runTasks().empty() || thread->runTasks().front() != task) thread->setRun({task});
+    if (!early && (thread->runTasks().empty() || thread->runTasks().front() != task)) thread->setRun({task});
     SlistPtr headers(curl_slist_append(nullptr, kUserAgent));
     RangeRequest& request = thread->rangeRequest();
     request.start = start;
@@ -113,8 +116,10 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, std::int64_t 
     request.headers.clear();
     request.nextByte = start;
     request.cut = false;
-    // A start outside the first task (a damaged task file) writes nothing anywhere.
-    request.taskIndex = start >= task->StartPos && start <= task->EndPos.load() ? 0 : thread->runTasks().size();
+    // A start outside the first task (a damaged task file) writes nothing anywhere. The
+    // tasks an early request is given start exactly at its start.
+    request.taskIndex =
+        early || (start >= task->StartPos && start <= task->EndPos.load()) ? 0 : thread->runTasks().size();
 
     curl_easy_setopt(m_curl, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(m_curl, CURLOPT_HEADER, 0L);
@@ -122,7 +127,9 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, std::int64_t 
     curl_easy_setopt(m_curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_curl, CURLOPT_RANGE, range.c_str());
-    curl_easy_setopt(m_curl, CURLOPT_FOLLOWLOCATION, 1L);
+    // The ranges come from where the size probe led; an early request, sent before the
+    // probe's answer, is kept only when the probe was not redirected, so it follows nothing.
+    curl_easy_setopt(m_curl, CURLOPT_FOLLOWLOCATION, early ? 0L : 1L);
     curl_easy_setopt(m_curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(m_curl, CURLOPT_HEADERFUNCTION, &CLibcurlTool::rangeHeaderFunc);
     curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &request);
@@ -175,6 +182,10 @@ CURLcode CLibcurlTool::httpDownloadContent(const std::string& url, std::int64_t 
 int CLibcurlTool::rangeProgressFunc(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     auto* thread = static_cast<CDownloadThread*>(userdata);
     RangeRequest& request = thread->rangeRequest();
+    if (request.early && thread->earlyCancelled()) {
+        request.cut = true;
+        return 1;
+    }
     if (thread->wasCut() && request.nextByte > thread->stop()) {
         request.cut = true;
         return 1;
@@ -261,6 +272,16 @@ std::size_t CLibcurlTool::downloadFunc(char* data, std::size_t size, std::size_t
     const std::vector<DownloadTask*>& run = thread->runTasks();
     const std::size_t received = size * count;
 
+    if (request.early && !request.checked) {
+        // Nothing is written before the driver knows the size and hands over the tasks.
+        if (!thread->awaitEarly()) {
+            request.cut = true;
+            return 0;
+        }
+        std::lock_guard<std::mutex> lock(thread->writeMutex());
+        request.fileSize = thread->fileSize();
+        if (request.fileSize > 0 && request.lastByte > request.fileSize - 1) request.lastByte = request.fileSize - 1;
+    }
     if (!request.checked) {
         request.checked = true;
         request.refused = !acceptRange(request, *thread->task());

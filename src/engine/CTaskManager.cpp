@@ -60,6 +60,30 @@ std::vector<DownloadTask*> CTaskManager::getRun(std::size_t maxTasks) {
     return run;
 }
 
+std::vector<DownloadTask*> CTaskManager::takeRange(std::int64_t start, std::int64_t end, std::size_t maxTasks) {
+    std::vector<DownloadTask*> run;
+    auto it = std::lower_bound(m_tasks.begin(), m_tasks.end(), start,
+                               [](const auto& t, std::int64_t at) { return t->StartPos < at; });
+    std::int64_t next = start;
+    for (; it != m_tasks.end() && run.size() < maxTasks; ++it) {
+        DownloadTask* task = it->get();
+        if (task->StartPos != next || !IsWaitingStatus(*task) || !Untouched(*task) ||
+            std::find(m_waiting.begin(), m_waiting.end(), task) == m_waiting.end()) {
+            return {};
+        }
+        run.push_back(task);
+        next = task->EndPos.load() + 1;
+        if (next - 1 >= end) break;
+    }
+    if (run.empty() || run.back()->EndPos.load() != end) return {};
+    for (DownloadTask* task : run) {
+        takeWaiting(task);
+        task->TaskStatus.store(TASK_RUNNING);
+        pushDispatchedTask(task);
+    }
+    return run;
+}
+
 DownloadTask* CTaskManager::splitTask(DownloadTask* task, std::int64_t at) {
     const std::size_t index = indexOf(task);
     if (index == m_tasks.size() || at <= task->StartPos || at >= task->EndPos.load()) return nullptr;

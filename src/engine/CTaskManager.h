@@ -27,6 +27,11 @@ public:
     // before ends, and all but the first untouched (nothing written yet). A task that is
     // already complete comes alone. Empty when none waits.
     std::vector<DownloadTask*> getRun(std::size_t maxTasks);
+    // The waiting tasks that together cover exactly the bytes start-end, none of them
+    // begun, at most `maxTasks`: now running and dispatched, ascending. They are those of a
+    // request sent for that range before the tasks existed. Empty, and nothing taken, when
+    // the tasks do not fit the range.
+    std::vector<DownloadTask*> takeRange(std::int64_t start, std::int64_t end, std::size_t maxTasks);
     // Cuts a task in two at `at` (StartPos < at <= its last byte): the task keeps the bytes
     // before `at`, and a new waiting task, numbered after all others, takes the rest. The
     // caller makes sure no worker writes the task meanwhile. Returns the new task.

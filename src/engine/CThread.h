@@ -49,6 +49,11 @@ public:
     // Called on the worker thread each time it has returned to idle; set before start().
     void setReturnListener(std::function<void()> listener) { m_onReturn = std::move(listener); }
 
+protected:
+    // The task of the current assignment, for a worker whose assignment learns its task
+    // while it runs (a request sent before the tasks existed). Worker thread or driver.
+    void adoptTask(DownloadTask* task) { m_task.store(task); }
+
 private:
     void loop();
     void signal();

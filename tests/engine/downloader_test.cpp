@@ -302,6 +302,110 @@ TEST_F(DownloaderTest, RedirectedDownloadFetchesEveryRangeFromTheFinalUrl) {
     EXPECT_EQ(rangesRequested().size(), 4u);
 }
 
+// Log lines that are no error: what a download says when nothing went wrong.
+std::vector<std::string> ErrorLines(const LogCapture& log) {
+    std::vector<std::string> errors;
+    for (const std::string& line : log.lines()) {
+        bool normal = false;
+        for (const char* prefix : {" Request Range: (", " Get Contentlength = ", " GetSize: ", " Download will stop",
+                                   " Stopping Download,", " Download Stopped", " Share out: ",
+                                   " Load tasks from file success!"}) {
+            normal = normal || line.rfind(prefix, 0) == 0;
+        }
+        if (!normal) errors.push_back(line);
+    }
+    return errors;
+}
+
+// A download that starts afresh asks for its first ranges along with the size probe, so
+// that a far server sends the first bytes one round trip after the start instead of two.
+// This server answers the probe only once all ten have arrived (503 otherwise); each
+// takes the two tasks of its range once they exist, and no byte is fetched twice.
+TEST_F(DownloaderTest, EarlyRequestsGoOutWithTheSizeProbeAndKeepTheirBytes) {
+    const std::int64_t size = 40 * MiB + 5;
+    TestHttpServer::FileOptions options;
+    options.headAfterRanges = 10;
+    server.serveGenerated("/setup.bin", size, options);
+    LogCapture log;
+    auto d = downloader("/setup.bin");
+    d->setEarlyRequests(true);
+    ASSERT_EQ(run(*d), ERRORCODE_OK);
+    EXPECT_TRUE(ReadFile(local) == TestHttpServer::GeneratedContent(0, size));
+    EXPECT_TRUE(log.has(" GetSize: Download, Success/Null/Null/Null/Null"));
+    EXPECT_EQ(ErrorLines(log), std::vector<std::string>{});
+    auto ranges = RangesOf(server.requests());
+    ASSERT_GE(ranges.size(), 10u);
+    std::vector<std::pair<std::int64_t, std::int64_t>> first(ranges.begin(), ranges.begin() + 10);
+    std::sort(first.begin(), first.end());
+    for (std::int64_t i = 0; i < 10; ++i) EXPECT_EQ(first[i], std::make_pair(2 * i * MiB, 2 * (i + 1) * MiB - 1));
+    if (d->splits() == 0) {
+        EXPECT_EQ(server.bytesSent(), size);
+        EXPECT_EQ(d->downloadInfo().requestCount, 40);
+    }
+    for (const auto& task : d->taskManager().allTasks()) EXPECT_EQ(task->TaskStatus, TASK_FINISHED);
+}
+
+// Early requests whose ranges the file does not have (a small file: past its end, or not
+// ending where its last task does), that a redirect answers (the ranges come from where
+// the probe led), or that a stop before the start overtakes: they write nothing, log no
+// error, and the download (or the next run) still comes out whole.
+TEST_F(DownloaderTest, EarlyRequestsWithoutTasksEndQuietly) {
+    struct Case {
+        const char* name;
+        std::int64_t size;
+        bool redirected;
+        bool stopFirst;
+    };
+    for (const Case& c : {Case{"small", 3 * MiB + 7, false, false}, Case{"tiny", 100, false, false},
+                          Case{"redirected", 24 * MiB + 1, true, false}, Case{"stopped", 24 * MiB + 1, false, true}}) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(local);
+        std::filesystem::remove(local + ".xml");
+        server.resetCounters();
+        // Unredirected, the probe is answered once every early request is out.
+        TestHttpServer::FileOptions options;
+        options.headAfterRanges = c.redirected || c.stopFirst ? 0 : 10;
+        server.serveGenerated("/files/setup.bin", c.size, options);
+        if (c.redirected) server.redirect("/download", "/files/setup.bin");
+        const std::string path = c.redirected ? "/download" : "/files/setup.bin";
+        LogCapture log;
+        if (c.stopFirst) {
+            auto d = downloader(path);
+            d->setEarlyRequests(true);
+            ASSERT_EQ(d->downloadInit(false, "Download"), ERRORCODE_OK);
+            // The early answers are in (or on their way) while nothing may be written yet.
+            EXPECT_TRUE(server.waitForRanges(path, 10, 5000));
+            d->stopDownload();
+            d->waitForDriver();
+            EXPECT_EQ(d->taskManager().downloadedBytes(), d->tasksCount());  // no byte counted
+            EXPECT_FALSE(std::filesystem::exists(local) && std::filesystem::file_size(local) != 0);
+            server.resetCounters();
+        }
+        auto d = downloader(path);
+        d->setEarlyRequests(true);
+        ASSERT_EQ(run(*d), ERRORCODE_OK);
+        EXPECT_TRUE(ReadFile(local) == TestHttpServer::GeneratedContent(0, c.size));
+        EXPECT_EQ(ErrorLines(log), std::vector<std::string>{});
+        // The early requests did go out.
+        if (options.headAfterRanges != 0) {
+            auto early = RangesOf(server.requests());
+            ASSERT_GE(early.size(), 10u);
+            early.resize(10);
+            std::sort(early.begin(), early.end());
+            for (std::int64_t i = 0; i < 10; ++i) EXPECT_EQ(early[i].first, 2 * i * MiB);
+        }
+        for (const auto& task : d->taskManager().allTasks()) {
+            EXPECT_EQ(task->TaskStatus, TASK_FINISHED);
+            EXPECT_EQ(task->RemotePath, server.url("/files/setup.bin"));
+        }
+        // A redirect's answers carry no bytes of the file: every byte came from where
+        // the probe led, once.
+        if (d->splits() == 0 && c.redirected) {
+            EXPECT_EQ(server.bytesSent(), c.size);
+        }
+    }
+}
+
 // A stalled range times out (28) with DownloadedPos where its bytes stopped, and a
 // dropped connection leaves the task where the bytes stopped; the next request of the
 // task starts exactly there, and the file comes out whole. (When idle workers took over

@@ -166,6 +166,15 @@ bool TestHttpServer::throttleWait(int ms) {
     return !m_stopping;
 }
 
+bool TestHttpServer::waitForRanges(const std::string& path, int count, int ms) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_wake.wait_for(lock, std::chrono::milliseconds(ms), [&] {
+        const auto ranges = std::count_if(m_requests.begin(), m_requests.end(),
+                                          [&](const Request& r) { return r.path == path && !r.range.empty(); });
+        return m_stopping || ranges >= count;
+    }) && !m_stopping;
+}
+
 void TestHttpServer::handle(const httplib::Request& req, httplib::Response& res) {
     // Ranges are answered here, with every fault under the test's control; the library
     // must not apply them a second time. The request object itself is not const.
@@ -178,6 +187,7 @@ void TestHttpServer::handle(const httplib::Request& req, httplib::Response& res)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_requests.push_back(Request{req.method, req.path, rangeHeader});
+        m_wake.notify_all();
         const auto redirect = m_redirects.find(req.path);
         if (redirect != m_redirects.end()) {
             res.status = redirect->second.status;
@@ -196,6 +206,11 @@ void TestHttpServer::handle(const httplib::Request& req, httplib::Response& res)
         if (file.options.status != 0 && file.options.statusTimes == 0) file.options.status = 0;
     }
     const FileOptions& options = file.options;
+    if (head && options.headAfterRanges > 0 && !waitForRanges(req.path, options.headAfterRanges, 2000)) {
+        res.status = 503;
+        res.set_content("no ranges before the size", "text/plain");
+        return;
+    }
     if (!options.contentLocation.empty()) res.set_header("Content-Location", url(options.contentLocation));
     if (options.status != 0) {
         res.status = options.status;

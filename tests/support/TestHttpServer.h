@@ -55,6 +55,10 @@ struct FileOptions {
                                      // at its end while its Content-Range names the range asked for
     std::int64_t overlongBy = 0;     // bodies (and Content-Length) this many bytes longer than
                                      // the range, the extra bytes continuing past it
+    // When not 0: a HEAD is answered only once this many range requests for the file have
+    // arrived, and with 503 when they do not within two seconds (a client that asks for
+    // ranges before it knows the size gets its answer; one that waits for it does not).
+    int headAfterRanges = 0;
 };
 
 class TestHttpServer {
@@ -97,6 +101,9 @@ public:
     void resetCounters();
     // Lets every stalled response go on to close its connection now.
     void releaseStalls();
+    // Waits up to `ms` until `count` requests with a Range header for `path` arrived; false
+    // when they did not.
+    bool waitForRanges(const std::string& path, int count, int ms);
 
 private:
     struct File {

@@ -92,6 +92,7 @@ int RunDownload(const std::vector<std::string>& args) {
 
     NoEvents events;
     CDownloader downloader(url, file, file + ".xml", threads, events);
+    downloader.setEarlyRequests(true);
     errorcode init = downloader.downloadInit(false, "Download");
     if (init == ERRORCODE_OK) init = downloader.checkRoom();
     if (init != ERRORCODE_OK) {
