@@ -70,7 +70,8 @@ public:
     // After downloadInit, for a download meant to finish (a speed test samples a few
     // seconds and needs no room for the whole file): ERRORCODE_NO_SPACE when the folder
     // cannot take the rest of the file (free space, the process's file-size limit), so
-    // that it is refused before the first range instead of failing when the disk is full,
+    // that it is refused before the first range is written (early requests are ended
+    // unwritten when the caller then stops) instead of failing when the disk is full,
     // as if the network had.
     errorcode checkRoom() const;
     int startDownload();

@@ -46,7 +46,10 @@ public:
     // Only an answer whose Content-Range is the range asked for (or, for a range starting
     // at 0, the whole file) is written; nothing lands at or beyond the worker's file size,
     // past the range, or past where the driver cut the request (CDownloadThread::cutRun),
-    // and a request ended by such a cut logs no error.
+    // and a request ended by such a cut logs no error. An early request (the worker's
+    // RangeRequest::early, set before the call) has no tasks yet: it follows no redirect,
+    // writes nothing until the driver hands it the tasks of its range, and ends without
+    // an error when the driver does not.
     CURLcode httpDownloadContent(const std::string& url, std::int64_t start, std::int64_t end,
                                  CDownloadThread* thread);
     void setRangeTimeouts(const RangeTimeouts& timeouts) { m_timeouts = timeouts; }
