@@ -23,6 +23,8 @@
 
 namespace enginetest {
 
+inline constexpr std::int64_t MiB = 1048576;  // one task
+
 using qvtest::RecordedEvent;
 using qvtest::RecordingReporter;
 

@@ -24,7 +24,7 @@ using qvtest::TestHttpServer;
 
 namespace {
 
-constexpr std::int64_t MiB = 1048576;
+using enginetest::MiB;
 const std::string kStopped = " Download Stopped\xEF\xBC\x81";
 
 class DownloaderTest : public ::testing::Test {

@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "src/engine/CEndGame.h"
+#include "tests/engine/EngineTestSupport.h"
 
 namespace {
 
-constexpr std::int64_t MiB = 1048576;
+using enginetest::MiB;
 constexpr std::int64_t kFast = 4 * MiB;  // bytes per second
 constexpr std::int64_t kSlow = MiB / 2;
 

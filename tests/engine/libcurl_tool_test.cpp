@@ -24,7 +24,7 @@ using qvtest::TestHttpServer;
 
 namespace {
 
-constexpr std::int64_t MiB = 1048576;
+using enginetest::MiB;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }

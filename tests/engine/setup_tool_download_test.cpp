@@ -22,7 +22,7 @@ using qvtest::TestHttpServer;
 
 namespace {
 
-constexpr std::int64_t MiB = 1048576;
+using enginetest::MiB;
 
 class SetupToolDownload : public ::testing::Test {
 protected:

@@ -20,7 +20,7 @@ using qvtest::TestHttpServer;
 
 namespace {
 
-constexpr std::int64_t MiB = 1048576;
+using enginetest::MiB;
 
 // `text` with the first `from` made `to`; a `from` it lacks fails the test that asked.
 std::string ReplacedOnce(std::string text, const std::string& from, const std::string& to) {

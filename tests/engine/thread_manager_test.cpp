@@ -24,7 +24,7 @@ using qvtest::TestHttpServer;
 
 namespace {
 
-constexpr std::int64_t MiB = 1048576;
+using enginetest::MiB;
 
 // Waits (bounded) until every busy worker is idle again and recycles them.
 void Drain(CThreadManager& pool) {

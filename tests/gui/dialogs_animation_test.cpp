@@ -73,7 +73,7 @@ const char* const kSlidesLayout = R"(<?xml version="1.0" encoding="utf-8"?>
 </Window>
 )";
 
-std::string SkinCopy() {
+std::string SlidesSkinCopy() {
     static const std::string folder = [] {
         fs::path dir = fs::temp_directory_path() /
                        ("qv_anim_skin_" + std::to_string(Clock::now().time_since_epoch().count()));
@@ -156,7 +156,7 @@ class SlideAnimation : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (!std::getenv("DISPLAY")) return;
-        setenv("SETUP_SKIN_DIR", SkinCopy().c_str(), 1);
+        setenv("SETUP_SKIN_DIR", SlidesSkinCopy().c_str(), 1);
         std::setlocale(LC_CTYPE, "C.UTF-8");
     }
     void SetUp() override {

@@ -34,11 +34,11 @@ using qvtest::FakeMakerService;
 
 namespace {
 
-constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
+using qvtest::kWindowClass;
 constexpr const char* kBoxClass = "MESSAGEBOX_UI_Frame";
 constexpr const char* kInstallerPath = "/downloads/extra/MorvikBackupSetup.exe";
-constexpr int kEnglish = 0;
-constexpr int kChinese = 2;
+using qvtest::kEnglish;
+using qvtest::kChinese;
 
 // Where the message box layout (500 x 190) puts its yes button.
 constexpr int kBoxYesX = 275;

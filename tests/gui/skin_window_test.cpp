@@ -75,7 +75,7 @@ const char* const kTestLayout = R"(<?xml version="1.0" encoding="utf-8"?>
 </Window>
 )";
 
-std::string SkinCopy() {
+std::string TestWndSkinCopy() {
     static const std::string folder = [] {
         fs::path dir = fs::temp_directory_path() / ("qv_gui_skin_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
                                                     std::to_string(Clock::now().time_since_epoch().count()));
@@ -131,7 +131,7 @@ class SkinWindow : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         if (!std::getenv("DISPLAY")) return;
-        setenv("SETUP_SKIN_DIR", SkinCopy().c_str(), 1);
+        setenv("SETUP_SKIN_DIR", TestWndSkinCopy().c_str(), 1);
         // Typed non-Latin text arrives through the input method only in a UTF-8 locale.
         std::setlocale(LC_CTYPE, "C.UTF-8");
     }
@@ -239,7 +239,7 @@ TEST_F(SkinWindow, AClickNotifiesOnceAndADisabledButtonNever) {
 
 // Scripts find what to click from the window's own report of its controls.
 TEST_F(SkinWindow, ControlRectsReportedOnRequestLeadAClickToItsControl) {
-    const fs::path dir = fs::path(SkinCopy()) / "rects";
+    const fs::path dir = fs::path(TestWndSkinCopy()) / "rects";
     fs::create_directories(dir);
     const fs::path file = dir / "QV_TEST_RECTS.rects";
     auto lines = [&] {

@@ -15,7 +15,7 @@ using qvtest::FakeMakerService;
 
 namespace {
 
-constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
+using qvtest::kWindowClass;
 
 class WizardClose : public ::testing::Test {
 protected:

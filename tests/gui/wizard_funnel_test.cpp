@@ -25,16 +25,13 @@ using Behaviour = qvtest::FakeMakerService::Behaviour;
 
 namespace {
 
-constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
-constexpr int kChinese = 2;  // the only language the shipped skin offers
+using qvtest::kWindowClass;
+using qvtest::kChinese;  // the only language the shipped skin offers
 
 using qvtest::ReadFile;
 using qvtest::WriteFile;
 
-long Position(const std::vector<std::string>& hits, const std::string& hit) {
-    auto it = std::find(hits.begin(), hits.end(), hit);
-    return it == hits.end() ? -1 : it - hits.begin();
-}
+using qvtest::Position;
 
 // "category / action" of every hit, leaving out those that depend on timing alone: the
 // sender's launch event (queued by its own thread), the stall notice, and the download's

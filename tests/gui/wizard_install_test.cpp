@@ -22,8 +22,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
-constexpr int kChinese = 2;
+using qvtest::kWindowClass;
+using qvtest::kChinese;
 
 using qvtest::ReadFile;
 using qvtest::WriteFile;

@@ -22,10 +22,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
-constexpr int kEnglish = 0;
+using qvtest::kWindowClass;
+using qvtest::kEnglish;
 constexpr int kJapanese = 1;
-constexpr int kChinese = 2;
+using qvtest::kChinese;
 
 using qvtest::ReadFile;
 

@@ -21,9 +21,9 @@ using qvtest::FakeMakerService;
 
 namespace {
 
-constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
-constexpr int kChinese = 2;
-constexpr int kEnglish = 0;
+using qvtest::kWindowClass;
+using qvtest::kChinese;
+using qvtest::kEnglish;
 constexpr int kArabic = 8;
 constexpr int kHindi = 15;
 

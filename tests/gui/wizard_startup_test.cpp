@@ -24,8 +24,8 @@ using Endpoint = FakeMakerService::Endpoint;
 
 namespace {
 
-constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
-constexpr int kChinese = 2;  // the only language the shipped skin offers
+using qvtest::kWindowClass;
+using qvtest::kChinese;  // the only language the shipped skin offers
 
 using qvtest::ReadFile;
 
@@ -84,10 +84,7 @@ std::string PixelsOf(const std::string& window, const SkinUI::TRect& rect, const
 }
 
 // Index of a hit in the list, or -1.
-long Position(const std::vector<std::string>& hits, const std::string& hit) {
-    auto it = std::find(hits.begin(), hits.end(), hit);
-    return it == hits.end() ? -1 : it - hits.begin();
-}
+using qvtest::Position;
 
 TEST_F(WizardStartup, ServiceConfigurationLaunchEventsFirstRunMarkerAndAltF4) {
     auto run = Start({"LANG=en_US.UTF-8", "LC_ALL=", "LC_MESSAGES="});

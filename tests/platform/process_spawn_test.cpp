@@ -19,9 +19,9 @@ namespace fs = std::filesystem;
 using platform::ChildProcess;
 
 // A scratch folder with a blank in its name, removed afterwards.
-class ScratchDir : public qvtest::TempFolder {
+class SpawnDir : public qvtest::TempFolder {
 public:
-    ScratchDir() : TempFolder("qv proc ") {}
+    SpawnDir() : TempFolder("qv proc ") {}
 };
 
 bool WaitUntil(const std::function<bool()>& condition, int ms = 3000) {
@@ -55,7 +55,7 @@ TEST(SplitCommandLine, BlanksSeparateQuotesGroupBackslashesStay) {
 }
 
 TEST(ChildProcess, RunsInTheGivenWorkingDirectoryAndReportsItsExitCode) {
-    ScratchDir dir;
+    SpawnDir dir;
     platform::SpawnOptions options;
     options.workingDirectory = dir.path().string();
     options.captureStdout = true;
@@ -68,7 +68,7 @@ TEST(ChildProcess, RunsInTheGivenWorkingDirectoryAndReportsItsExitCode) {
 }
 
 TEST(ChildProcess, CannotStartIsAClearError) {
-    ScratchDir dir;
+    SpawnDir dir;
     platform::SpawnError error;
     auto missing = ChildProcess::Start({(dir.path() / "no-such-program").string()}, {}, error);
     EXPECT_FALSE(missing);
@@ -137,7 +137,7 @@ TEST(ChildProcess, StdinFromNullNeverWaitsForInput) {
 }
 
 TEST(StartDetached, RunsInItsFolderAndLeavesNoZombie) {
-    ScratchDir dir;
+    SpawnDir dir;
     platform::SpawnError error;
     auto pid = platform::StartDetached({"/bin/sh", "-c", "pwd > where.txt"}, dir.path().string(), error);
     ASSERT_TRUE(pid) << error.message;
@@ -152,8 +152,9 @@ TEST(StartDetached, RunsInItsFolderAndLeavesNoZombie) {
 }
 
 TEST(SnapshotProcesses, FindsARunningProgramByItsFileName) {
-    ScratchDir dir;
-    const std::string name = "qvprobe" + std::to_string(platform::CurrentProcessId());
+    SpawnDir dir;
+    // Longer than the 15 characters the kernel keeps as a process's short name.
+    const std::string name = "qv-snapshot-probe-" + std::to_string(platform::CurrentProcessId());
     auto copy = dir.path() / name;
     fs::copy_file("/bin/sleep", copy);
     fs::permissions(copy, fs::perms::owner_all);
@@ -171,7 +172,7 @@ TEST(SnapshotProcesses, FindsARunningProgramByItsFileName) {
         return e.pid == platform::CurrentProcessId();
     });
     ASSERT_NE(self, snapshot->end());
-    EXPECT_EQ(self->name, "platform_process_spawn_test");
+    EXPECT_EQ(self->name, "platform_tests");
 
     child->Kill();
     EXPECT_EQ(child->Wait(5000), ChildProcess::WaitResult::WAIT_EXITED);

@@ -183,6 +183,11 @@ std::vector<std::string> WindowsOfClass(const std::string& className) {
     return windows;
 }
 
+long Position(const std::vector<std::string>& hits, const std::string& hit) {
+    auto it = std::find(hits.begin(), hits.end(), hit);
+    return it == hits.end() ? -1 : it - hits.begin();
+}
+
 std::string WaitForWindow(const std::string& className, std::chrono::milliseconds limit) {
     std::string found;
     WaitUntil(

@@ -89,6 +89,12 @@ std::string ShellOutput(const std::string& command);
 std::vector<std::string> WindowsOfClass(const std::string& className);
 // The first such window, or empty when none shows within `limit`.
 std::string WaitForWindow(const std::string& className, std::chrono::milliseconds limit);
+// The main window's X class, and the shipped language list's numbers the tests choose.
+inline constexpr const char* kWindowClass = "QUORVANE_UI_Frame";
+inline constexpr int kEnglish = 0;
+inline constexpr int kChinese = 2;
+// Where `hit` first appears in `hits`; -1 when it does not.
+long Position(const std::vector<std::string>& hits, const std::string& hit);
 
 struct WindowGeometry {
     int x = 0, y = 0, width = 0, height = 0;

@@ -20,12 +20,12 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
-class ScratchDir : public qvtest::TempFolder {
+class ChecksDir : public qvtest::TempFolder {
 public:
-    ScratchDir() : TempFolder("qv_checks_") {}
+    ChecksDir() : TempFolder("qv_checks_") {}
 };
 
-class RecordingReporter : public IEventReporter {
+class EventLines : public IEventReporter {
 public:
     int ReportEvent(const std::string& category, const std::string& action, const std::string& label,
                     bool immediate) override {
@@ -37,9 +37,9 @@ public:
 
 // One wizard's worth of checks over a registry in a scratch folder.
 struct ChecksFixture : ::testing::Test {
-    ScratchDir dir;
+    ChecksDir dir;
     platform::RegistryStore hklm{platform::RegistryHive::LocalMachine, dir.path() / "registry"};
-    RecordingReporter reporter;
+    EventLines reporter;
     std::vector<MessageKind> shown;
     PreInstallProduct product{"Prod.exe", "Morvik Backup", 7};
     PreInstallSources sources;
@@ -351,11 +351,11 @@ TEST(NetFrameRequirement, ReadsTheSettingsSectionOnly) {
         {"key after a full piece", "[Settings]\n" + std::string(1023, 'a') + "NetFrameworkVersion=9.9\n", "9.9"},
     };
     for (const auto& c : cases) {
-        ScratchDir dir;
+        ChecksDir dir;
         std::ofstream(dir.path() / "NetFrameCheck.db", std::ios::binary) << c.content;
         EXPECT_EQ(FuntionImpl::ReadNetFrameRequirement(dir.str()), c.requirement) << c.name;
     }
-    ScratchDir empty;
+    ChecksDir empty;
     EXPECT_EQ(FuntionImpl::ReadNetFrameRequirement(empty.str()), "");
 }
 
@@ -377,7 +377,7 @@ TEST(NetFrameRequirement, VersionsCompareAsFourIntegers) {
 }
 
 TEST(NetFrameRequirement, ComparesTheRequirementWithTheInstalledVersion) {
-    ScratchDir dir;
+    ChecksDir dir;
     platform::RegistryStore hklm(platform::RegistryHive::LocalMachine, dir.path() / "registry");
     const fs::path product = dir.path() / "Prod";
     fs::create_directories(product);

@@ -14,12 +14,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
+struct ChecksRun {
     int exitCode = -1;
     std::string out;
 };
 
-ToolRun RunTool(const std::vector<std::string>& args) {
+ChecksRun RunTool(const std::vector<std::string>& args) {
     std::vector<std::string> argv{QV_SETUP_TOOL, "checks"};
     argv.insert(argv.end(), args.begin(), args.end());
     platform::SpawnOptions options;
@@ -28,7 +28,7 @@ ToolRun RunTool(const std::vector<std::string>& args) {
     platform::SpawnError error;
     auto child = platform::ChildProcess::Start(argv, options, error);
     if (!child) return {};
-    ToolRun run;
+    ChecksRun run;
     run.out = child->ReadAllStdout();
     if (child->Wait(30000) == platform::ChildProcess::WaitResult::WAIT_EXITED) run.exitCode = child->ExitCode();
     return run;

@@ -153,7 +153,7 @@ TEST_F(FakeSysClassNet, MalformedAddressesAreSkipped) {
 
 TEST(LiveFacts, DescribeThisMachine) {
     const std::string exe = platform::CurrentExecutablePath();
-    EXPECT_EQ(fs::path(exe).filename(), "system_system_facts_test");
+    EXPECT_EQ(fs::path(exe).filename(), "system_tests");
     EXPECT_TRUE(fs::path(exe).is_absolute());
     EXPECT_FALSE(platform::OsPrettyName().empty());
 #if defined(__x86_64__) || defined(__i386__)

@@ -16,6 +16,9 @@ namespace uitest {
 
 using namespace SkinUI;
 
+// The small skin the toolkit's tests load.
+inline const std::string kFixtures = std::string(QV_SOURCE_DIR) + "/tests/fixtures/ui/skin";
+
 // Every character is half the font size wide; a line is the font size plus 4.
 class FixedMeasurer : public ITextMeasurer {
 public:

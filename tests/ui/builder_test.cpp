@@ -17,7 +17,7 @@ using namespace SkinUI;
 
 namespace {
 
-const std::string kFixtures = std::string(QV_SOURCE_DIR) + "/tests/fixtures/ui/skin";
+using uitest::kFixtures;
 
 // The fixture folder, and the same files zipped, so both package sources are exercised.
 std::vector<std::unique_ptr<CSkinPackage>> Packages(std::vector<std::byte>& zipStorage) {

@@ -21,7 +21,7 @@ using uitest::Received;
 
 namespace {
 
-const std::string kFixtures = std::string(QV_SOURCE_DIR) + "/tests/fixtures/ui/skin";
+using uitest::kFixtures;
 
 TPoint Centre(const CControl* c) {
     TRect r = c->GetPos();

@@ -10,7 +10,7 @@ using namespace SkinUI;
 
 namespace {
 
-const std::string kFixtures = std::string(QV_SOURCE_DIR) + "/tests/fixtures/ui/skin";
+using uitest::kFixtures;
 
 class LayoutTest : public ::testing::Test {
 protected:

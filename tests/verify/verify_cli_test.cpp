@@ -15,9 +15,9 @@
 
 namespace {
 
-class TempDir : public qvtest::TempFolder {
+class VerifyDir : public qvtest::TempFolder {
 public:
-    TempDir() : TempFolder("qv-verify-") {}
+    VerifyDir() : TempFolder("qv-verify-") {}
 };
 
 using qvtest::ReadFile;
@@ -27,13 +27,13 @@ struct Outcome {
     std::string out;
 };
 
-Outcome Tool(const TempDir& dir, const std::string& args) {
+Outcome Tool(const VerifyDir& dir, const std::string& args) {
     const std::string out = dir.file("tool-out.txt");
     const int status = std::system((std::string(QV_SETUP_TOOL) + " verify " + args + " >'" + out + "' 2>&1").c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out)};
 }
 
-std::string Md5Of(const TempDir& dir, const std::string& path) {
+std::string Md5Of(const VerifyDir& dir, const std::string& path) {
     const std::string sums = dir.file("sums.txt");
     EXPECT_EQ(std::system(("md5sum '" + path + "' > '" + sums + "'").c_str()), 0);
     return ReadFile(sums).substr(0, 32);
@@ -47,7 +47,7 @@ protected:
         std::filesystem::copy(QV_SIGNING_FIXTURES_DIR, dir_.path(), std::filesystem::copy_options::recursive);
         ASSERT_TRUE(std::filesystem::exists(dir_.file("signed-sha256.exe"))) << "no fixtures in " QV_SIGNING_FIXTURES_DIR;
     }
-    TempDir dir_;
+    VerifyDir dir_;
 };
 
 TEST_F(VerifyCliTest, SignedInstallerWithMatchingDigestPasses) {
@@ -90,7 +90,7 @@ TEST_F(VerifyCliTest, FailuresExitWithOne) {
     EXPECT_EQ(r.exit, 0) << r.out;
 }
 
-std::string FingerprintOf(const TempDir& dir, const std::string& cert) {
+std::string FingerprintOf(const VerifyDir& dir, const std::string& cert) {
     const std::string out = dir.file("fingerprint.txt");
     EXPECT_EQ(std::system(("openssl x509 -noout -fingerprint -sha256 -in '" + cert + "' > '" + out + "'").c_str()), 0);
     std::string hex;
