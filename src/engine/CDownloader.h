@@ -61,7 +61,9 @@ public:
     CDownloader& operator=(const CDownloader&) = delete;
 
     // Before downloadInit: whether a download without a task file sends its first requests
-    // with the size probe. Off by default (the speed test samples as it always has).
+    // with the size probe. Off by default: the speed test samples as it always has, and
+    // Setup's download keeps its room check before any range and fetches nothing past the
+    // end of the file (a window straddling the end is ended, its bytes thrown away).
     void setEarlyRequests(bool on) { m_earlyRequests = on; }
     // Opens the local file with the workers and loads or generates the tasks. `flag` is
     // not used; `label` is the action of the size probe's "GetSize" report.

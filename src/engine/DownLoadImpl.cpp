@@ -85,8 +85,6 @@ DownloadResult CDownLoadImpl::SuperDownloadFile(const std::string& remoteUrl, co
     const bool cdn = IsCdnUrl(remoteUrl);
     CDownloader downloader(remoteUrl, localPath, localPath + ".xml", m_settings.threadCount, m_reporter,
                            m_settings.rangeTimeouts);
-    // Without bytes kept from the speed test, the first ranges go out with the size probe.
-    downloader.setEarlyRequests(true);
     // Every early return stops the driver in order, so the task file records what was written.
     const auto stopAndWait = [&downloader] {
         downloader.stopDownload();

@@ -6,7 +6,6 @@
 #include <sys/resource.h>
 
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -185,16 +184,8 @@ TEST_F(SuperDownloadTest, FileLargerThanTheFolderTakesGivesMinusSixBeforeAnyRang
     const DownloadResult result = Download(server.url("/setup.exe"));
     setrlimit(RLIMIT_FSIZE, &original);
     EXPECT_EQ(result, DownloadResult::NoRoom);
-    // No range was asked for once the size was known (those that went out with the size
-    // probe, 2 MiB from each 2 MiB boundary, are ended), and nothing was written.
-    for (const auto& request : server.requests()) {
-        if (request.range.empty()) continue;
-        long long first = -1, last = -1;
-        ASSERT_EQ(std::sscanf(request.range.c_str(), "bytes=%lld-%lld", &first, &last), 2) << request.range;
-        EXPECT_EQ(first % (2 << 20), 0) << request.range;
-        EXPECT_EQ(last, first + (2 << 20) - 1) << request.range;
-    }
-    EXPECT_EQ(std::filesystem::file_size(local_), 0u);
+    for (const auto& request : server.requests()) EXPECT_TRUE(request.range.empty()) << request.range;
+    EXPECT_LT(std::filesystem::file_size(local_), 1u << 20);
 }
 
 TEST_F(SuperDownloadTest, CdnUrlNeedingTooManyRequestsGivesMinusFour) {
