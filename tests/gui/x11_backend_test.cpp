@@ -130,13 +130,17 @@ TEST_F(X11Backend, AnotherConnectionFindsTheWindowByClassUntilItIsDestroyed) {
     RecordingWindow window;
     ASSERT_TRUE(window.Create(Params(cls)));
     window.Show(true, false);
-    loop().connection().Flush();
+    // A flush only sends the requests; a round trip waits until the server has made the
+    // window, before another connection asks for it.
+    XSync(loop().connection().display(), False);
     std::string error;
     auto other = X11Connection::Open(&error);
     ASSERT_NE(other, nullptr) << error;
     EXPECT_EQ(X11Window::FindTopLevelByClass(*other, cls), window.id());
     EXPECT_EQ(X11Window::FindTopLevelByClass(*other, cls + "_other"), 0u);
     window.DestroyWindow();
+    // A round trip on the window's own connection: only then has the server destroyed it.
+    XSync(loop().connection().display(), False);
     EXPECT_EQ(X11Window::FindTopLevelByClass(*other, cls), 0u);
 }
 
