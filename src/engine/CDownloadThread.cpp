@@ -43,6 +43,21 @@ int CDownloadThread::run() {
         setRun({});
         return 1;
     }
+    sendRequest(task->RemotePath, task->DownloadedPos.load(), m_run.back()->EndPos.load(), false);
+    bool cut = false;
+    {
+        // The request is over: the driver cuts it no more, and its tasks go back.
+        std::lock_guard<std::mutex> lock(writeMutex());
+        cut = releaseRun();
+    }
+    recordFigures();
+    m_busy.store(false);
+    // The task is back with the driver; only this worker waits.
+    if (m_bytes.load() == 0 && !cut) pause(kPauseAfterNoProgressMs);
+    return 1;
+}
+
+void CDownloadThread::sendRequest(const std::string& url, std::int64_t start, std::int64_t end, bool early) {
     if (!m_tool) {
         m_tool = std::make_unique<CLibcurlTool>();
         m_tool->init();
@@ -51,26 +66,19 @@ int CDownloadThread::run() {
     {
         std::lock_guard<std::mutex> lock(writeMutex());
         m_request = RangeRequest{};
+        m_request.early = early;
     }
-    const std::int64_t start = task->DownloadedPos.load();
-    m_tool->httpDownloadContent(task->RemotePath, start, m_run.back()->EndPos.load(), this);
-    bool cut = false;
-    {
-        // The request is over: the driver cuts it no more, and its tasks go back.
-        std::lock_guard<std::mutex> lock(writeMutex());
-        cut = m_request.cut;
-        for (DownloadTask* done : m_run) {
-            // A task counts a request when the request was made for it or got to it.
-            if (done == task || done->StartPos < m_request.nextByte) done->RequestTimes.fetch_add(1);
-            done->TaskStatus.store(TASK_REQUESTED);
-        }
-        m_run.clear();
+    m_tool->httpDownloadContent(url, start, end, this);
+}
+
+bool CDownloadThread::releaseRun() {
+    for (DownloadTask* done : m_run) {
+        // A task counts a request when the request was made for it or got to it.
+        if (done == m_run.front() || done->StartPos < m_request.nextByte) done->RequestTimes.fetch_add(1);
+        done->TaskStatus.store(TASK_REQUESTED);
     }
-    recordFigures();
-    m_busy.store(false);
-    // The task is back with the driver; only this worker waits.
-    if (m_bytes.load() == 0 && !cut) pause(kPauseAfterNoProgressMs);
-    return 1;
+    m_run.clear();
+    return m_request.cut;
 }
 
 void CDownloadThread::recordFigures() {
@@ -131,31 +139,14 @@ bool CDownloadThread::awaitEarly() {
 
 int CDownloadThread::runEarly() {
     bool adopted = false;
-    if (m_early.load() != Early::Cancelled) {
-        if (!m_tool) {
-            m_tool = std::make_unique<CLibcurlTool>();
-            m_tool->init();
-        }
-        m_tool->setRangeTimeouts(m_timeouts);
-        {
-            std::lock_guard<std::mutex> lock(writeMutex());
-            m_request = RangeRequest{};
-            m_request.early = true;
-        }
-        m_tool->httpDownloadContent(m_earlyUrl, m_earlyStart, m_earlyEnd, this);
-    }
+    if (m_early.load() != Early::Cancelled) sendRequest(m_earlyUrl, m_earlyStart, m_earlyEnd, true);
     bool cut = false;
     {
         // Adopted or not, the driver hands this request nothing more.
         std::lock_guard<std::mutex> lock(writeMutex());
         adopted = m_early.load() == Early::Adopted;
         m_early.store(Early::None);
-        cut = m_request.cut;
-        for (DownloadTask* done : m_run) {
-            if (done == m_run.front() || done->StartPos < m_request.nextByte) done->RequestTimes.fetch_add(1);
-            done->TaskStatus.store(TASK_REQUESTED);
-        }
-        m_run.clear();
+        cut = releaseRun();
     }
     recordFigures();
     m_busy.store(false);

@@ -140,6 +140,11 @@ private:
 
     int runEarly();
     // After a request: the rate and latency the driver judges the next one by.
+    // One range request of the run, made and waited for on this thread.
+    void sendRequest(const std::string& url, std::int64_t start, std::int64_t end, bool early);
+    // Under the write lock, once a request is over: its tasks go back to the driver (each
+    // counting the request if it was made for it or got to it); whether it was cut.
+    bool releaseRun();
     void recordFigures();
 
     std::FILE* m_file;  // not owned
