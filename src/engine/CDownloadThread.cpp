@@ -28,10 +28,8 @@ void CDownloadThread::setRun(std::vector<DownloadTask*> run) {
 }
 
 int CDownloadThread::run() {
-    if (m_earlyAssigned) {
-        m_earlyAssigned = false;
-        return runEarly();
-    }
+    // Set before the dispatch; only runEarly puts it back to None.
+    if (m_early.load() != Early::None) return runEarly();
     DownloadTask* task = this->task();
     if (task == nullptr) return 1;
     {
@@ -95,7 +93,6 @@ void CDownloadThread::recordFigures() {
 
 void CDownloadThread::setEarly(std::string url, std::int64_t start, std::int64_t end) {
     std::lock_guard<std::mutex> lock(writeMutex());
-    m_earlyAssigned = true;
     m_earlyUrl = std::move(url);
     m_earlyStart = start;
     m_earlyEnd = end;

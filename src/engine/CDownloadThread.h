@@ -139,12 +139,12 @@ private:
     enum class Early { None, Pending, Adopted, Cancelled };
 
     int runEarly();
-    // After a request: the rate and latency the driver judges the next one by.
     // One range request of the run, made and waited for on this thread.
     void sendRequest(const std::string& url, std::int64_t start, std::int64_t end, bool early);
     // Under the write lock, once a request is over: its tasks go back to the driver (each
     // counting the request if it was made for it or got to it); whether it was cut.
     bool releaseRun();
+    // After a request: the rate and latency the driver judges the next one by.
     void recordFigures();
 
     std::FILE* m_file;  // not owned
@@ -156,7 +156,6 @@ private:
     std::function<void(int)> m_onWriteError;
     std::vector<DownloadTask*> m_run;
 
-    bool m_earlyAssigned = false;  // set before the dispatch, read by the next run()
     std::string m_earlyUrl;
     std::int64_t m_earlyStart = 0;
     std::int64_t m_earlyEnd = 0;
