@@ -156,7 +156,13 @@ void CTaskManager::requeueTasks() {
     auto keep = m_dispatched.begin();
     for (DownloadTask* task : m_dispatched) {
         const std::int32_t status = task->TaskStatus.load();
-        if (status == TASK_WAITING || status == TASK_REQUESTED) {
+        if (status == TASK_REQUESTED && task->DownloadedPos.load() == task->EndPos.load()) {
+            // Complete already. Back in the waiting list it would wait for an idle worker
+            // only to be marked finished, and under tasks that keep failing, the newest
+            // on the stack, it could wait there until the download is stopped.
+            task->TaskStatus.store(TASK_FINISHED);
+            *keep++ = task;
+        } else if (status == TASK_WAITING || status == TASK_REQUESTED) {
             pushWaitingTask(task);
         } else {
             *keep++ = task;

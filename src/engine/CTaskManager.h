@@ -50,7 +50,8 @@ public:
     bool hasUnfinishedTask() const;
     bool allTasksFinished() const;
     // Moves dispatched tasks that are TASK_WAITING or TASK_REQUESTED to the end of the
-    // waiting list, in dispatched order.
+    // waiting list, in dispatched order; a TASK_REQUESTED one that is complete is marked
+    // TASK_FINISHED instead.
     void requeueTasks();
     // Sum over all tasks of DownloadedPos - StartPos + 1.
     std::int64_t downloadedBytes() const;
