@@ -288,6 +288,17 @@ std::int64_t CDownloadTaskManager::impliedFileSize() const {
     return implied;
 }
 
+std::int64_t CDownloadTaskManager::writtenBytes() const {
+    std::int64_t written = 0;
+    for (const auto& task : m_tasks) {
+        const std::int64_t downloaded = task->DownloadedPos.load();
+        const std::int64_t last = task->EndPos.load();
+        // Short of its end, DownloadedPos is the next byte to write.
+        written += (downloaded == last ? std::min(last + 1, m_contentLength) : downloaded) - task->StartPos;
+    }
+    return written;
+}
+
 std::int64_t CDownloadTaskManager::addDownloadTime(std::int64_t milliseconds) {
     m_downloadTime += milliseconds;
     return m_downloadTime;

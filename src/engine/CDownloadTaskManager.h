@@ -52,6 +52,9 @@ public:
     int checkTaskInfo();
     // The data file size the tasks imply: one past the last byte they count as written.
     std::int64_t impliedFileSize() const;
+    // The bytes the tasks count as written, each once (downloadedBytes counts one more
+    // for every task that is not complete, and for the last one).
+    std::int64_t writtenBytes() const;
     std::int64_t addDownloadTime(std::int64_t milliseconds);
     void resetTasks();
 

@@ -105,6 +105,7 @@ int CDownloader::updateDownloadInfo() {
     DownloadInfo next;
     next.tick = tick;
     next.downloaded = m_taskManager.downloadedBytes();
+    next.written = m_taskManager.writtenBytes();
     next.elapsed = m_taskManager.addDownloadTime(static_cast<std::uint32_t>(tick - current.tick));
     const std::int64_t total = m_taskManager.contentLength();
     // Cut, not rounded, to two decimals.

@@ -7,6 +7,7 @@
 struct DownloadInfo {
     std::uint32_t tick = 0;        // tick count (ms) when the record was made
     std::int64_t downloaded = 0;   // downloadedBytes of the task manager
+    std::int64_t written = 0;      // writtenBytes of the task manager: bytes in the file
     double percent = 0.0;          // downloaded / ContentLength * 100, cut to two decimals
     std::int64_t elapsed = 0;      // DownloadTime after this update (ms, summed across runs)
     std::int32_t requestCount = 0; // totalRequestTimes of the task manager

@@ -77,14 +77,20 @@ protected:
         ASSERT_EQ(std::system((command("--log ") + " > " + out + " 2>&1").c_str()), 0) << ReadFile(out);
         const std::string printed = ReadFile(out);
         EXPECT_NE(printed.find("resuming " + local), std::string::npos) << printed;
-        EXPECT_NE(printed.find("complete, size " + std::to_string(size)), std::string::npos) << printed;
+        const std::int64_t missing = size - recorded;
+        EXPECT_NE(printed.find("resuming " + local + ": " + std::to_string(recorded) + " of " + std::to_string(size)),
+                  std::string::npos)
+            << printed;
+        EXPECT_NE(printed.find("complete, size " + std::to_string(size) + " bytes, " + std::to_string(missing) +
+                               " bytes in "),
+                  std::string::npos)
+            << printed;
         EXPECT_TRUE(ReadFile(local) == TestHttpServer::GeneratedContent(0, size));
         std::int64_t cuts = 0;
         for (std::size_t at = printed.find(" Share out: "); at != std::string::npos;
              at = printed.find(" Share out: ", at + 1)) {
             ++cuts;
         }
-        const std::int64_t missing = size - recorded;
         if (cuts == 0) {
             EXPECT_EQ(server.bytesSent(), missing);
         } else {

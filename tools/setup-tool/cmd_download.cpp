@@ -111,9 +111,7 @@ int RunDownload(const std::vector<std::string>& args) {
         return EXIT_FAILED;
     }
     const std::int64_t size = downloader.contentLength();
-    const std::int64_t tasks = downloader.taskManager().tasksCount();
-    // downloadedBytes counts one extra byte per task; remove it for display.
-    const std::int64_t already = downloader.taskManager().downloadedBytes() - tasks;
+    const std::int64_t already = downloader.taskManager().writtenBytes();
     if (already > 0) {
         std::printf("resuming %s: %lld of %lld bytes already there\n", file.c_str(), static_cast<long long>(already),
                     static_cast<long long>(size));
@@ -156,7 +154,7 @@ int RunDownload(const std::vector<std::string>& args) {
                      " bytes per second for " + std::to_string(stall.limitMs()) + " ms";
             break;
         }
-        const std::int64_t have = std::min(size, std::max<std::int64_t>(0, info.downloaded - tasks));
+        const std::int64_t have = info.written;
         const double now = seconds();
         if (now - windowTime >= 1.0) {
             speed = MegabytesPerSecond(have - windowBytes, now - windowTime);
@@ -183,7 +181,7 @@ int RunDownload(const std::vector<std::string>& args) {
 
     const bool complete = downloader.taskManager().allTasksFinished();
     const DownloadInfo info = downloader.downloadInfo();
-    const std::int64_t have = std::min(size, std::max<std::int64_t>(0, info.downloaded - tasks));
+    const std::int64_t have = info.written;
     const std::int64_t transferred = have - already;
     std::printf("%s: %s, size %lld bytes, %lld bytes in %.3f s, average %.2f MB/s, %d requests\n", file.c_str(),
                 complete ? "complete" : "incomplete", static_cast<long long>(size),
