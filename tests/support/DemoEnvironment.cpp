@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "tests/support/Digests.h"
 #include "tests/support/TestFiles.h"
 
 namespace qvtest {
@@ -27,18 +28,7 @@ std::string XmlEscape(const std::string& text) {
 
 }  // namespace
 
-std::string DemoEnvironment::Md5Hex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    std::string hex;
-    char buffer[3];
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(buffer, sizeof buffer, "%02x", digest[i]);
-        hex += buffer;
-    }
-    return hex;
-}
+std::string DemoEnvironment::Md5Hex(const std::string& bytes) { return qvtest::Md5Hex(bytes); }
 
 DemoEnvironment::DemoEnvironment(Options options) : options_(std::move(options)) {
     installer_ = qvtest::ReadFile(options_.installerPath);

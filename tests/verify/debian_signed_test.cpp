@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/TrustVerifier.h"
+#include "tests/support/Digests.h"
 #include "tests/support/ShellCommand.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestFiles.h"
@@ -74,14 +75,8 @@ struct CertInfo {
 std::string FingerprintOf(X509* cert) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    X509_digest(cert, EVP_sha256(), digest, &length);
-    std::string hex;
-    char byte[3];
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(byte, sizeof byte, "%02x", digest[i]);
-        hex += byte;
-    }
-    return hex;
+    if (X509_digest(cert, EVP_sha256(), digest, &length) != 1) return {};
+    return qvtest::HexOf(digest, length);
 }
 
 // Read straight from the certificate table with OpenSSL's own parser: the certificate the

@@ -25,6 +25,7 @@
 #include "src/wizard/WizardState.h"
 #include "platform/ProcessLogger.h"
 #include "platform/RegistryStore.h"
+#include "tests/support/Digests.h"
 #include "tests/support/FakeMakerService.h"
 #include "tests/support/RecordingInstallView.h"
 #include "tests/support/TempFolder.h"
@@ -47,18 +48,7 @@ inline constexpr const char* kStem = "MorvikBackupSetup";
 using qvtest::ReadFile;
 using qvtest::WriteFile;
 
-inline std::string Md5Hex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    std::string hex;
-    char byte[3];
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(byte, sizeof byte, "%02x", digest[i]);
-        hex += byte;
-    }
-    return hex;
-}
+using qvtest::Md5Hex;
 
 // Passes every event on to the real reporter and counts them, so a test knows how many
 // hits the collector must end up with.
