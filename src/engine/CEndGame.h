@@ -32,7 +32,7 @@ public:
     static constexpr std::int64_t kStallMs = 1500;              // silence that makes a request stalled (at least)
     static constexpr std::int64_t kDefaultLatencyMs = 100;      // request to first byte, before any was seen
     static constexpr double kFullLine = 0.8;  // a download at this part of its line's rate fills it
-    static constexpr double kFairShare = 0.8; // a request at this part of its share is slow for the line only
+    static constexpr double kFairShare = 0.5; // a request at this part of its share is slow for the line only
 
     // One running request, as the driver sees it.
     struct Request {
