@@ -14,8 +14,8 @@
 // with it: while they fill the line it speeds up as they end, and no split makes the line
 // carry the rest sooner, while each cut costs the bytes the server had already sent past
 // it. So a split is weighed against the time the line needs for all the running requests'
-// rest at the best rate the download reached, and a request that gets its share of a full
-// line counts as fast as the fastest running request.
+// rest at the best rate the download reached, and a request that gets at least half its
+// share of a full line counts as fast as the fastest running request.
 //
 // Threads: stateless; the driver thread calls it.
 
@@ -32,7 +32,7 @@ public:
     static constexpr std::int64_t kStallMs = 1500;              // silence that makes a request stalled (at least)
     static constexpr std::int64_t kDefaultLatencyMs = 100;      // request to first byte, before any was seen
     static constexpr double kFullLine = 0.8;  // a download at this part of its line's rate fills it
-    static constexpr double kFairShare = 0.5; // a request at this part of its share is slow for the line only
+    static constexpr double kFairShare = 0.5; // a request at this part of its share or more only shares the line
 
     // One running request, as the driver sees it.
     struct Request {

@@ -120,6 +120,11 @@ TEST(EndGame, OnAFullSharedLineNoRequestIsCut) {
     };
     const Case cases[] = {
         {"requests sharing a full line", sharing, {kLine, 20'800'000}, std::nullopt},
+        // Rates over the last quarter second still show the share of when nine ran.
+        {"six requests left on a full line, their rates lagging behind",
+         {Lately(2'453'404, 1000, 1'245'485), Lately(2'471'520, 1000, 1'376'663), Running(4'084'937, 150, 1'966'434),
+          Lately(2'453'205, 1000, 1'245'538), Lately(2'580'157, 1000, 1'638'807), Lately(2'860'698, 1000, 1'114'413)},
+         {kLine, 20'900'000}, std::nullopt},
         {"the line no longer full: two requests left, one with much to go",
          {Lately(4 * MiB, 1000, 3 * MiB), Lately(4 * MiB, 1000, MiB / 4)}, {kLine, 8 * MiB}, 0},
         {"a straggler on a full line: slow on its own connection",
