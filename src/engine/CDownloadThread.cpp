@@ -170,6 +170,7 @@ CDownloadThread::Transfer CDownloadThread::transfer() const {
     figures.startMs = m_startMs.load();
     figures.firstByteMs = m_firstByteMs.load();
     figures.lastByteMs = m_lastByteMs.load();
+    figures.recentRate = m_recentRate.load();
     figures.lastRate = m_lastRate.load();
     figures.lastLatencyMs = m_lastLatencyMs.load();
     return figures;
@@ -181,14 +182,26 @@ void CDownloadThread::beginTransfer(std::int64_t lastByte) {
     m_nextByte.store(m_request.nextByte);
     m_bytes.store(0);
     m_firstByteMs.store(0);
+    m_recentRate.store(-1);
     m_startMs.store(platform::TickCount64());
     m_busy.store(true);
 }
 
 void CDownloadThread::noteWritten(std::int64_t bytes) {
     const std::uint64_t now = platform::TickCount64();
-    if (m_firstByteMs.load() == 0) m_firstByteMs.store(now);
+    const std::int64_t total = m_bytes.fetch_add(bytes) + bytes;
+    if (m_firstByteMs.load() == 0) {
+        m_firstByteMs.store(now);
+        // The first bytes came in before the first span, which starts with them.
+        m_spanMs = now;
+        m_spanBytes = total;
+    }
     m_lastByteMs.store(now);
-    m_bytes.fetch_add(bytes);
+    // The rate over the latest whole span.
+    if (now - m_spanMs >= kRecentMs) {
+        m_recentRate.store((total - m_spanBytes) * 1000 / static_cast<std::int64_t>(now - m_spanMs));
+        m_spanMs = now;
+        m_spanBytes = total;
+    }
     m_nextByte.store(m_request.nextByte);
 }

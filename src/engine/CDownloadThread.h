@@ -52,6 +52,10 @@ struct RangeRequest {
 
 class CDownloadThread : public CThread {
 public:
+    // The span of the request's recent rate: on a line shared with other requests, a request
+    // speeds up as the others end, and its average since its first byte lags behind.
+    static constexpr std::uint64_t kRecentMs = 250;
+
     // A request that moved its task no further (refused connection, error status, a
     // server ignoring Range) is followed by this pause, so that a dead server is asked
     // a few times a second rather than thousands.
@@ -67,6 +71,7 @@ public:
         std::uint64_t startMs = 0;       // when it was sent
         std::uint64_t firstByteMs = 0;   // when its first byte was written
         std::uint64_t lastByteMs = 0;    // when this worker last wrote a byte (any request)
+        std::int64_t recentRate = -1;    // bytes per second of this request lately; -1 unknown yet
         std::int64_t lastRate = -1;      // bytes per second of the previous request; -1 unknown
         std::int64_t lastLatencyMs = -1; // from sending it to its first byte; -1 unknown
     };
@@ -170,6 +175,9 @@ private:
     std::atomic<std::uint64_t> m_startMs{0};
     std::atomic<std::uint64_t> m_firstByteMs{0};
     std::atomic<std::uint64_t> m_lastByteMs{0};
+    std::atomic<std::int64_t> m_recentRate{-1};
+    std::uint64_t m_spanMs = 0;       // start of the current span of the recent rate (noteWritten)
+    std::int64_t m_spanBytes = 0;     // m_bytes then
     std::atomic<std::int64_t> m_lastRate{-1};
     std::atomic<std::int64_t> m_lastLatencyMs{-1};
 };

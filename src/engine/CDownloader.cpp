@@ -27,7 +27,11 @@ CDownloader::CDownloader(std::string remoteUrl, std::string localPath, std::stri
     platform::IgnoreFileSizeSignal();
     m_driver = std::thread([this] {
         downloaderThread();
-        m_driverFinished.store(true);
+        {
+            std::lock_guard<std::mutex> lock(m_finishMutex);
+            m_driverFinished.store(true);
+        }
+        m_finished.notify_all();
     });
 }
 
@@ -91,6 +95,11 @@ int CDownloader::stopDownload() {
 
 void CDownloader::waitForDriver() {
     if (m_driver.joinable()) m_driver.join();
+}
+
+bool CDownloader::waitForDriverFor(std::uint32_t ms) {
+    std::unique_lock<std::mutex> lock(m_finishMutex);
+    return m_finished.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_driverFinished.load(); });
 }
 
 DownloadInfo CDownloader::downloadInfo() const {
@@ -167,6 +176,7 @@ int CDownloader::downloaderThread() {
                 m_threadManager.recycle();
                 m_taskManager.requeueTasks();
                 updateDownloadInfo();
+                m_throughput.add(platform::TickCount64(), downloadInfo().written);
                 dispatchWaiting();
                 while (!m_taskManager.hasWaitingTask() && m_threadManager.hasIdleThread() && shareOutSlowest()) {
                     dispatchWaiting();
@@ -238,6 +248,7 @@ bool CDownloader::shareOutSlowest() {
         r.remaining = std::min(t.stop, fileLast) - t.nextByte + 1;
         r.bytes = t.bytes;
         r.sinceFirstByteMs = t.firstByteMs != 0 ? static_cast<std::int64_t>(now - t.firstByteMs) : -1;
+        r.recentRate = t.recentRate;
         const std::uint64_t silentSince = t.firstByteMs != 0 ? t.lastByteMs : t.startMs;
         r.silentMs = now > silentSince ? static_cast<std::int64_t>(now - silentSince) : 0;
         // The server went on answering others while this request heard nothing: its
@@ -252,7 +263,7 @@ bool CDownloader::shareOutSlowest() {
     if (owners.empty()) return false;
     const std::int64_t helperRate = CEndGame::median(rates, 0);
     const std::int64_t latency = CEndGame::median(latencies, CEndGame::kDefaultLatencyMs, true);
-    const auto choice = CEndGame::choose(requests, helperRate, latency);
+    const auto choice = CEndGame::choose(requests, helperRate, latency, {m_throughput.peak(), m_throughput.recent()});
     return choice && cutRequest(*owners[choice->index], choice->keep);
 }
 

@@ -9,7 +9,8 @@
 // than its share of what waits), so that a far server costs a round trip per run rather
 // than per MiB. Once nothing waits, an idle worker takes over part of the rest of the
 // slowest running request (CEndGame): the task it is in is split in two, the new task
-// appears in the task file, and the slow request stops where the new task begins.
+// appears in the task file, and the slow request stops where the new task begins. Not
+// while the line the download has shown (CThroughputPeak) would carry the rest no sooner.
 //
 // A download that starts afresh may send its workers' first requests along with the size
 // probe (setEarlyRequests): the first kFirstRunTasks tasks' worth each, from the start of
@@ -26,6 +27,7 @@
 // it runs. state() and downloadInfo() may be read at any time and are always whole.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -33,6 +35,7 @@
 
 #include "src/engine/CDownloadTaskManager.h"
 #include "src/engine/CDownloadThreadManager.h"
+#include "src/engine/CThroughputPeak.h"
 #include "src/engine/DownloadInfo.h"
 #include "src/engine/errorcode.h"
 #include "src/telemetry/IEventReporter.h"
@@ -86,6 +89,9 @@ public:
     // Waits without limit for the driver thread to end.
     void waitForDriver();
     bool driverFinished() const { return m_driverFinished.load(); }
+    // Waits at most `ms` for the driver thread to end (a caller's poll that wakes up as
+    // soon as it does, rather than a nap); true when it has.
+    bool waitForDriverFor(std::uint32_t ms);
     // errno of the latest failed write into the download file (disk full, read-only, file
     // too large); 0 while none failed. A download that gets it makes no further progress.
     int writeErrno() const { return m_threadManager.writeErrno(); }
@@ -133,6 +139,8 @@ private:
     std::atomic<std::int32_t> m_state{STATE_CREATED};
     std::thread m_driver;
     std::atomic<bool> m_driverFinished{false};
+    std::mutex m_finishMutex;
+    std::condition_variable m_finished;
     std::atomic<std::uint8_t> m_dispatched{0};
     std::atomic<std::uint64_t> m_driverPasses{0};
     std::atomic<std::uint32_t> m_splits{0};
@@ -140,4 +148,5 @@ private:
     DownloadInfo m_info;
     CDownloadTaskManager m_taskManager;
     CDownloadThreadManager m_threadManager;
+    CThroughputPeak m_throughput;  // driver thread
 };

@@ -15,33 +15,64 @@ std::int64_t CEndGame::median(std::vector<std::int64_t> values, std::int64_t fal
     return *middle;
 }
 
+namespace {
+
+// A request's rate lately, or since its first byte when it has not run long enough to tell;
+// 0 when it has no sample worth the name.
+double RateOf(const CEndGame::Request& r) {
+    if (r.sinceFirstByteMs < CEndGame::kMinSampleMs || r.bytes <= 0) return 0.0;
+    if (r.recentRate > 0) return static_cast<double>(r.recentRate);
+    return static_cast<double>(r.bytes) * 1000.0 / static_cast<double>(r.sinceFirstByteMs);
+}
+
+}  // namespace
+
 std::optional<CEndGame::Choice> CEndGame::choose(const std::vector<Request>& requests, std::int64_t helperRate,
-                                                 std::int64_t latencyMs) {
+                                                 std::int64_t latencyMs, const Line& line) {
     constexpr double kNever = std::numeric_limits<double>::infinity();
     const double latency = static_cast<double>(std::max<std::int64_t>(0, latencyMs)) / 1000.0;
     const double helper = static_cast<double>(helperRate);
+    const double lineRate = static_cast<double>(std::max<std::int64_t>(0, line.peak));
+    // No split ends the download before the line has carried every running request's rest.
+    double lineSeconds = 0.0;
+    double fastest = 0.0;  // the fastest running request: what a connection gets here now
+    std::size_t running = 0;
+    for (const Request& r : requests) {
+        if (r.remaining <= 0) continue;
+        ++running;
+        lineSeconds += static_cast<double>(r.remaining);
+        fastest = std::max(fastest, RateOf(r));
+    }
+    lineSeconds = lineRate > 0.0 ? lineSeconds / lineRate : 0.0;
+    // The running requests fill the line: each gets a share, and gets more as others end.
+    const bool lineFull = lineRate > 0.0 && static_cast<double>(line.now) >= kFullLine * lineRate;
+    const double fairShare = running > 0 ? lineRate / static_cast<double>(running) : 0.0;
     std::optional<Choice> best;
     double bestSeconds = -1.0;
     for (std::size_t i = 0; i < requests.size(); ++i) {
         const Request& r = requests[i];
         if (r.remaining <= 0) continue;
-        double seconds = 0.0;  // what the request still needs on its own
+        double seconds = 0.0;  // until the download could end, with this request left whole
         std::int64_t keep = 0;
         if (r.silentMs >= stallMs(latencyMs) && r.othersServed) {
             // Silent while others are served: its connection is the trouble, not the server.
             seconds = kNever;
         } else {
-            if (r.sinceFirstByteMs < kMinSampleMs || r.bytes <= 0 || helper <= 0.0) continue;
-            const double rate = static_cast<double>(r.bytes) * 1000.0 / static_cast<double>(r.sinceFirstByteMs);
+            const double rate = RateOf(r);
+            if (rate <= 0.0 || helper <= 0.0) continue;
+            // A request slow only because it shares a full line speeds up as the others end,
+            // to what the fastest gets now; one far below its share is slow on its own.
+            const double alone = lineFull && rate >= kFairShare * fairShare ? std::max(rate, fastest) : rate;
             const double remaining = static_cast<double>(r.remaining);
-            seconds = remaining / rate;
+            seconds = std::max(remaining / alone, lineSeconds);
             // Both end together: kept / rate == latency + (remaining - kept) / helper.
             const double kept = std::clamp((latency * helper + remaining) * rate / (rate + helper), 0.0, remaining);
             keep = static_cast<std::int64_t>(kept);
             if (keep < kMinKeepBytes) keep = 0;
             const std::int64_t piece = r.remaining - keep;
             if (piece < kMinPieceBytes) continue;
-            const double after = std::max(static_cast<double>(keep) / rate, latency + static_cast<double>(piece) / helper);
+            const double after = std::max({static_cast<double>(keep) / rate,
+                                           latency + static_cast<double>(piece) / helper, lineSeconds});
             if ((seconds - after) * 1000.0 < static_cast<double>(kMinGainMs)) continue;
         }
         if (seconds > bestSeconds) {

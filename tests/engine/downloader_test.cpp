@@ -174,6 +174,24 @@ TEST_F(DownloaderTest, FinishedTaskFileStopsAtOnceWithoutDispatching) {
     EXPECT_TRUE(rangesRequested().empty());
 }
 
+// A caller polling for the end wakes up when the driver ends, not at its next poll; and
+// a poll before that says the driver still runs.
+TEST_F(DownloaderTest, WaitForDriverForSaysWhetherTheDriverEnded) {
+    server.serveGenerated("/setup.bin", 3 * MiB);
+    auto d = downloader("/setup.bin");
+    ASSERT_EQ(d->downloadInit(false, "Download"), ERRORCODE_OK);
+    EXPECT_FALSE(d->waitForDriverFor(0));
+    EXPECT_FALSE(d->waitForDriverFor(20)) << "the driver waits for a start or a stop";
+    d->startDownload();
+    bool ended = false;
+    for (int polls = 0; polls < 6000 && !ended; ++polls) ended = d->waitForDriverFor(10);
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(d->driverFinished());
+    EXPECT_TRUE(d->taskManager().allTasksFinished());
+    EXPECT_TRUE(d->waitForDriverFor(0));
+    d->waitForDriver();
+}
+
 // The task file says "finished", but the data file is gone or was cut: the download
 // starts over instead of calling an empty or short file complete.
 TEST_F(DownloaderTest, FinishedTaskFileWithoutItsDataStartsOver) {

@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "src/engine/CDownloader.h"
@@ -134,9 +133,9 @@ int RunDownload(const std::vector<std::string>& args) {
     std::string gaveUp;  // why the download was abandoned
     const DownloadInfo first = downloader.downloadInfo();
     CStallWatch stall(StallLimitMs(), CStallWatch::kDefaultFloorBytesPerSecond, first.tick, first.downloaded);
-    while (!downloader.driverFinished()) {
-        // Short naps: the command ends within a few milliseconds of the download.
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Wakes up every 10 ms for the progress line and Ctrl-C, and at once when the
+    // download ends.
+    while (!downloader.waitForDriverFor(10)) {
         if (platform::InterruptScope::Requested()) {
             interrupted = true;
             if (terminal) std::printf("\n");
