@@ -98,7 +98,13 @@ for n in $(seq 90 120); do [ -e "/tmp/.X11-unix/X$n" ] || break; done
 Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp > "$OUT/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=":$n"
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+# A busy machine can take seconds to bring Xvfb up; without it, every later step fails.
+xvfb_up=0
+for _ in $(seq 300); do xdpyinfo >/dev/null 2>&1 && { xvfb_up=1; break; }; sleep 0.1; done
+if [ "$xvfb_up" != 1 ]; then
+  echo "demo: Xvfb did not answer on $DISPLAY within 30 s (see $OUT/xvfb.log)"
+  exit 1
+fi
 
 shot() { import -window root "$OUT/screenshots/$1.png" && echo "  screenshot demo-out/screenshots/$1.png"; }
 wait_for() {  # wait_for SECONDS COMMAND...: polls the command every 0.2 s
