@@ -94,17 +94,18 @@ if [ -n "${DISPLAY:-}" ] && [ "${DEMO_HEADLESS:-0}" != 1 ] && xdpyinfo >/dev/nul
 fi
 
 echo "== no display: clicking through the wizard on a private Xvfb =="
-for n in $(seq 90 120); do [ -e "/tmp/.X11-unix/X$n" ] || break; done
-Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp > "$OUT/xvfb.log" 2>&1 &
+# Xvfb picks a free display itself and names it once it takes clients: a number chosen
+# here could be taken meanwhile by another server, and a busy machine can take seconds to
+# bring it up.
+: > "$OUT/display"
+Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5> "$OUT/display" > "$OUT/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=":$n"
-# A busy machine can take seconds to bring Xvfb up; without it, every later step fails.
-xvfb_up=0
-for _ in $(seq 300); do xdpyinfo >/dev/null 2>&1 && { xvfb_up=1; break; }; sleep 0.1; done
-if [ "$xvfb_up" != 1 ]; then
-  echo "demo: Xvfb did not answer on $DISPLAY within 30 s (see $OUT/xvfb.log)"
+for _ in $(seq 300); do grep -q '^[0-9]' "$OUT/display" && break; sleep 0.1; done
+if ! grep -q '^[0-9]' "$OUT/display"; then
+  echo "demo: Xvfb named no display within 30 s (see $OUT/xvfb.log)"
   exit 1
 fi
+export DISPLAY=":$(head -n 1 "$OUT/display")"
 
 shot() { import -window root "$OUT/screenshots/$1.png" && echo "  screenshot demo-out/screenshots/$1.png"; }
 wait_for() {  # wait_for SECONDS COMMAND...: polls the command every 0.2 s
