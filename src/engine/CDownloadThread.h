@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "src/engine/CEndGame.h"
 #include "src/engine/CLibcurlTool.h"
 #include "src/engine/CThread.h"
 
@@ -54,7 +55,7 @@ class CDownloadThread : public CThread {
 public:
     // The span of the request's recent rate: on a line shared with other requests, a request
     // speeds up as the others end, and its average since its first byte lags behind.
-    static constexpr std::uint64_t kRecentMs = 250;
+    static constexpr std::uint64_t kRecentMs = CEndGame::kRecentSpanMs;
 
     // A request that moved its task no further (refused connection, error status, a
     // server ignoring Range) is followed by this pause, so that a dead server is asked

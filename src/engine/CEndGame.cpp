@@ -21,7 +21,14 @@ namespace {
 // 0 when it has no sample worth the name.
 double RateOf(const CEndGame::Request& r) {
     if (r.sinceFirstByteMs < CEndGame::kMinSampleMs || r.bytes <= 0) return 0.0;
-    if (r.recentRate > 0) return static_cast<double>(r.recentRate);
+    if (r.recentRate > 0) {
+        // The span ended with a byte. Silence since then, beyond the gaps between chunks
+        // that a span holds anyway, counts as a span that long with no bytes: a request
+        // that stopped hearing anything is not as fast as its last bytes came.
+        const double quiet = static_cast<double>(std::max<std::int64_t>(0, r.silentMs - CEndGame::kRecentSpanMs));
+        const double span = static_cast<double>(CEndGame::kRecentSpanMs);
+        return static_cast<double>(r.recentRate) * span / (span + quiet);
+    }
     return static_cast<double>(r.bytes) * 1000.0 / static_cast<double>(r.sinceFirstByteMs);
 }
 

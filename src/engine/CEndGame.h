@@ -31,6 +31,7 @@ public:
     static constexpr std::int64_t kMinSampleMs = 100;           // a rate measured over less says nothing
     static constexpr std::int64_t kStallMs = 1500;              // silence that makes a request stalled (at least)
     static constexpr std::int64_t kDefaultLatencyMs = 100;      // request to first byte, before any was seen
+    static constexpr std::int64_t kRecentSpanMs = 250;          // the span a request's recent rate is taken over
     static constexpr double kFullLine = 0.8;  // a download at this part of its line's rate fills it
     static constexpr double kFairShare = 0.5; // a request at this part of its share or more only shares the line
 
@@ -39,7 +40,8 @@ public:
         std::int64_t remaining = 0;          // bytes it has still to fetch
         std::int64_t bytes = 0;              // bytes it wrote so far
         std::int64_t sinceFirstByteMs = -1;  // -1: no byte yet
-        std::int64_t recentRate = -1;        // bytes per second lately (-1: unknown; then bytes / time)
+        std::int64_t recentRate = -1;        // bytes per second over its latest whole span of kRecentSpanMs,
+                                             // which ended with a byte (-1: unknown; then bytes / time)
         std::int64_t silentMs = 0;           // since its last byte, or since it was sent
         bool othersServed = false;           // another worker got bytes while this one was silent
     };

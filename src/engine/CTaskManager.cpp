@@ -87,6 +87,9 @@ std::vector<DownloadTask*> CTaskManager::takeRange(std::int64_t start, std::int6
 DownloadTask* CTaskManager::splitTask(DownloadTask* task, std::int64_t at) {
     const std::size_t index = indexOf(task);
     if (index == m_tasks.size() || at <= task->StartPos || at >= task->EndPos.load()) return nullptr;
+    // A one-byte task nobody has written to would read as complete (DownloadedPos is its
+    // StartPos, which is its EndPos), its byte never fetched.
+    if (at == task->StartPos + 1 && task->DownloadedPos.load() == task->StartPos) return nullptr;
     auto piece = std::make_unique<DownloadTask>();
     // Numbers stay 1..count: the piece takes the next one.
     m_tasksCount = std::max<std::int32_t>(m_tasksCount, static_cast<std::int32_t>(m_tasks.size())) + 1;

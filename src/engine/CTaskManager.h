@@ -34,7 +34,8 @@ public:
     std::vector<DownloadTask*> takeRange(std::int64_t start, std::int64_t end, std::size_t maxTasks);
     // Cuts a task in two at `at` (StartPos < at <= its last byte): the task keeps the bytes
     // before `at`, and a new waiting task, numbered after all others, takes the rest. The
-    // caller makes sure no worker writes the task meanwhile. Returns the new task.
+    // caller makes sure no worker writes the task meanwhile. Returns the new task; null
+    // for an `at` out of range, or one byte into a task with nothing written.
     DownloadTask* splitTask(DownloadTask* task, std::int64_t at);
     virtual void pushWaitingTask(DownloadTask* task);
     virtual void pushDispatchedTask(DownloadTask* task);

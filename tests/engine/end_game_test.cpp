@@ -145,6 +145,21 @@ TEST(EndGame, OnAFullSharedLineNoRequestIsCut) {
     }
 }
 
+// A request that has heard nothing for seconds is no longer as fast as its last span of
+// bytes said, even with no one else served meanwhile (the last request left): it is cut,
+// with a line known or not.
+TEST(EndGame, ARequestSilentSinceItsLastSpanIsCutAsItsRateFalls) {
+    CEndGame::Request r;
+    r.remaining = MiB;
+    r.bytes = 3'000'000;
+    r.sinceFirstByteMs = 1200 + 3000;  // 1.2 s at 2.5 MB/s, then 3 s of silence
+    r.silentMs = 3000;
+    r.othersServed = false;
+    r.recentRate = 2'500'000;
+    EXPECT_TRUE(CEndGame::choose({r}, 2'500'000, 100, {20'000'000, 0}));
+    EXPECT_TRUE(CEndGame::choose({r}, 2'500'000, 100));
+}
+
 // The download's rate as a whole: its best whole window is the line, however briefly it
 // burst; the recent rate follows the last quarter second.
 TEST(EndGame, ThroughputPeakIsTheBestWholeWindow) {

@@ -477,6 +477,35 @@ TEST_F(TaskManagerTest, ResumeSurvivesABusyServerAtTheSizeCheck) {
 
 // Any task file that does not describe the server's file is dropped and the download
 // starts again from byte 0, without a crash.
+// A cut one byte into a task nobody has written to would leave a one-byte task whose
+// DownloadedPos (its StartPos) already equals its EndPos: complete, with its byte never
+// written. The split is refused; one byte further on it is made.
+TEST(TaskManager, NoSplitLeavesAnUnwrittenOneByteTask) {
+    CTaskManager tasks;
+    for (int id = 1; id <= 2; ++id) {
+        auto task = std::make_unique<DownloadTask>();
+        task->TaskId = id;
+        task->StartPos = (id - 1) * MiB;
+        task->EndPos = id == 2 ? 2 * MiB : id * MiB - 1;
+        task->DownloadedPos = task->StartPos;
+        tasks.addTask(std::move(task));
+    }
+    const std::vector<DownloadTask*> run = tasks.getRun(2);  // one request for both tasks
+    ASSERT_EQ(run.size(), 2u);
+    DownloadTask* second = run[1];
+    EXPECT_EQ(tasks.splitTask(second, second->StartPos + 1), nullptr);
+    EXPECT_EQ(second->EndPos, 2 * MiB);
+    EXPECT_EQ(tasks.allTasks().size(), 2u);
+    // The request ends (a drop, a time-out) before it reached the second task.
+    for (DownloadTask* t : run) t->TaskStatus = TASK_REQUESTED;
+    tasks.requeueTasks();
+    EXPECT_NE(second->TaskStatus, TASK_FINISHED);
+    // Two bytes are a task that can say it has none yet.
+    DownloadTask* piece = tasks.splitTask(second, second->StartPos + 2);
+    ASSERT_NE(piece, nullptr);
+    EXPECT_NE(second->DownloadedPos.load(), second->EndPos.load());
+}
+
 TEST_F(TaskManagerTest, RejectsTaskFilesThatDoNotMatch) {
     const std::int64_t size = 3 * MiB + 10;
     server.serveGenerated("/f.bin", size);
