@@ -144,12 +144,20 @@ std::string CRemotePathSelector::checkRemotePath(std::vector<std::string> remote
             RemoveQuietly(taskFile);
             continue;
         }
+        // Bytes a killed run left here (resumed from its task file) say nothing of this
+        // location's speed: only what it fetches now counts.
+        const std::int64_t resumed = downloader->taskManager().writtenBytes();
         downloader->startDownload();
         for (int step = 1; step <= m_settings.steps; ++step) {
             platform::SleepMs(m_settings.stepMs);
             ShowProgress((step / static_cast<double>(m_settings.steps) * 10.0) / count + (index * 10.0) / count);
         }
-        const std::int64_t downloaded = downloader->downloadInfo().downloaded;
+        std::int64_t downloaded = downloader->downloadInfo().written - resumed;
+        // A file already whole here needs nothing fetched; it still beats a location that
+        // gave nothing. (The driver ends by itself only then, and its tasks are ours to read.)
+        if (downloaded == 0 && downloader->driverFinished() && downloader->taskManager().allTasksFinished()) {
+            downloaded = 1;
+        }
         LOG(INFO) << " UrlDownloaded " << index << " " << downloaded;
         const bool best = downloaded > bestCount;
         if (best) {

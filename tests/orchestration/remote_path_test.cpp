@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "src/engine/CDownloadTaskManager.h"
 #include "src/engine/CRemotePathSelector.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/orchestration/OrchestrationSupport.h"
@@ -149,6 +151,44 @@ TEST_F(RemotePathTest, SpeedTestPrefersTheLocationThatDownloadedMore) {
     EXPECT_EQ(selector.checkRemotePath({server.url("/slow.exe"), server.url("/fast.exe")}, 3), server.url("/fast.exe"));
     ASSERT_EQ(UrlUsedEvents().size(), 1u);
     EXPECT_EQ(UrlUsedEvents()[0].label, "2");
+}
+
+// A run killed during its speed test left most of the slow location's file behind. The
+// slow location's test resumes from those bytes, and they say nothing of its speed: the
+// test ranks what each location fetched while it was tried.
+TEST_F(RemotePathTest, BytesLeftByAnEarlierRunDoNotWinTheSpeedTest) {
+    TestHttpServer server;
+    const std::int64_t size = 16 << 20;
+    qvtest::FileOptions slow;
+    slow.bytesPerSecond = 10 * 1024;
+    qvtest::FileOptions fast;
+    fast.bytesPerSecond = 1 << 20;
+    server.serveGenerated("/slow.exe", size, slow);
+    server.serveGenerated("/fast.exe", size, fast);
+    const std::string slowUrl = server.url("/slow.exe");
+    // Leaves the first `bytes` of the slow location's file, as its task file records.
+    const auto leave = [&](std::int64_t bytes) {
+        const std::string data = workingDirectory_ + "temp";
+        CDownloadTaskManager left(slowUrl, data, data + ".xml", reporter_);
+        ASSERT_EQ(left.loadDownloadTask(false, "TestSpeedService"), ERRORCODE_OK);
+        for (const auto& task : left.allTasks()) {
+            if (task->StartPos >= bytes) continue;
+            task->DownloadedPos = task->EndPos.load();
+            task->TaskStatus = TASK_FINISHED;
+        }
+        left.saveTaskInfo();
+        enginetest::WriteFile(data, TestHttpServer::GeneratedContent(0, static_cast<std::size_t>(std::min(bytes, size))));
+    };
+    leave(8 << 20);
+    CRemotePathSelector selector = Selector();
+    LogCapture log;
+    EXPECT_EQ(selector.checkRemotePath({slowUrl, server.url("/fast.exe")}, 3), server.url("/fast.exe"));
+    EXPECT_TRUE(log.has(" Load tasks from file success!")) << "the slow location resumed";
+    ASSERT_EQ(UrlUsedEvents().size(), 1u);
+    EXPECT_EQ(UrlUsedEvents()[0].label, "2");
+    // The whole file left behind, at the only location: nothing to fetch, and it is chosen.
+    leave(size + 1);
+    EXPECT_EQ(selector.checkRemotePath({slowUrl}, 3), slowUrl);
 }
 
 TEST_F(RemotePathTest, LocationFailingItsSizeProbeIsSkipped) {
