@@ -275,27 +275,15 @@ int CDownloadTaskManager::checkTaskInfo() {
 std::int64_t CDownloadTaskManager::impliedFileSize() const {
     std::int64_t implied = 0;
     for (const auto& task : m_tasks) {
-        const std::int64_t downloaded = task->DownloadedPos.load();
-        const std::int64_t last = task->EndPos.load();
-        std::int64_t end = 0;
-        if (downloaded == last) {
-            end = std::min(last + 1, m_contentLength);  // the last task's EndPos is the size
-        } else if (downloaded > task->StartPos) {
-            end = downloaded;
-        }
-        implied = std::max(implied, end);
+        const std::int64_t end = task->writtenEnd(m_contentLength);
+        if (end > task->StartPos) implied = std::max(implied, end);
     }
     return implied;
 }
 
 std::int64_t CDownloadTaskManager::writtenBytes() const {
     std::int64_t written = 0;
-    for (const auto& task : m_tasks) {
-        const std::int64_t downloaded = task->DownloadedPos.load();
-        const std::int64_t last = task->EndPos.load();
-        // Short of its end, DownloadedPos is the next byte to write.
-        written += (downloaded == last ? std::min(last + 1, m_contentLength) : downloaded) - task->StartPos;
-    }
+    for (const auto& task : m_tasks) written += task->writtenEnd(m_contentLength) - task->StartPos;
     return written;
 }
 

@@ -34,8 +34,7 @@ Spans WrittenSpans(const CDownloadTaskManager& tasks) {
     for (const auto& task : tasks.allTasks()) {
         const std::int64_t pos = task->DownloadedPos.load();
         if (task->StartPos < 0 || pos < task->StartPos || pos > task->EndPos) continue;
-        // DownloadedPos == EndPos marks a finished task; the last task's EndPos is the size.
-        const std::int64_t end = pos == task->EndPos ? std::min(task->EndPos + 1, size) : pos;
+        const std::int64_t end = task->writtenEnd(size);
         if (end > task->StartPos) spans.emplace_back(task->StartPos, end);
     }
     std::sort(spans.begin(), spans.end());

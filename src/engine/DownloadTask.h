@@ -8,6 +8,7 @@
 // running task (under the write mutex, which the worker holds to read it while writing).
 // The other fields do not change after the task is created.
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -47,4 +48,12 @@ struct DownloadTask {
     // is not in the file yet (the next request fetches that byte again).
     std::atomic<std::int64_t> DownloadedPos{0};
     std::atomic<std::int32_t> RequestTimes{0};   // range requests made in this run
+
+    // One past the last byte of the run written from StartPos on (StartPos: none), in a
+    // file of `contentLength` bytes.
+    std::int64_t writtenEnd(std::int64_t contentLength) const {
+        const std::int64_t downloaded = DownloadedPos.load();
+        const std::int64_t last = EndPos.load();
+        return downloaded == last ? std::min(last + 1, contentLength) : downloaded;
+    }
 };
